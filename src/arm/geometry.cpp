@@ -1,0 +1,1 @@
+#include "arm/geometry.hpp"

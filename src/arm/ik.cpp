@@ -1,0 +1,1 @@
+#include "arm/ik.hpp"

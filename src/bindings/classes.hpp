@@ -1,0 +1,34 @@
+// The two classes the module publishes: their instance layouts and how their class objects
+// are made.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include "arm/geometry.hpp"
+
+namespace bindings {
+
+// An arm instance: the object header followed by its geometry, written once by a constructor.
+struct ArmObject {
+  PyObject_HEAD
+  arm::SphericalLinkGeometry geometry;
+};
+
+#define ArmObject_CAST(op) (reinterpret_cast<bindings::ArmObject*>(op))
+
+// A neck instance is a bare object header.
+struct NeckObject {
+  PyObject_HEAD
+};
+
+// Creates the arm class object; null with an exception set on failure.
+PyTypeObject* create_arm_type();
+
+// Creates the neck class object; null with an exception set on failure.
+PyTypeObject* create_neck_type();
+
+// Frees an instance of either class and releases its reference to its heap type.
+void dealloc_instance(PyObject* self);
+
+}  // namespace bindings

@@ -1,0 +1,425 @@
+#include "bindings/frame.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "bindings/docs.hpp"
+
+namespace bindings {
+
+ProcessObjects process = {nullptr, nullptr, nullptr, nullptr};
+
+/* ---------------------------------------------------------------------------------------- */
+/* Faults                                                                                    */
+
+void fatal(const char* description) {
+  std::fprintf(stderr, TORSO_MODULE_NAME ": uncaught panic at ffi boundary: %s\n", description);
+  std::fflush(stderr);
+  std::abort();
+}
+
+PyObject* raise_message(PyObject* type, const char* message) {
+  PyErr_SetString(type, message);
+  return nullptr;
+}
+
+PyObject* internal_fault(const char* description) {
+  if (process.internal_fault == nullptr) {
+    process.internal_fault = PyErr_NewExceptionWithDoc(
+        TORSO_MODULE_NAME ".InternalFault",
+        "A state that no input should reach; the module is faulty, not the caller.",
+        PyExc_BaseException, nullptr);
+    if (process.internal_fault == nullptr) fatal(description);
+  }
+  PyErr_SetString(process.internal_fault, description);
+  return nullptr;
+}
+
+PyObject* api_failure() {
+  if (PyErr_Occurred()) PyErr_Print();
+  return internal_fault("Python API call failed");
+}
+
+PyObject* caught_exception(const char* what) noexcept {
+  PyErr_Clear();
+  return internal_fault(what);
+}
+
+PyObject* checked_result(PyObject* result) {
+  if (result == nullptr) {
+    if (PyErr_Occurred()) return nullptr;
+    return internal_fault("an entry point failed without setting an exception");
+  }
+  if (PyErr_Occurred()) {
+    Py_DECREF(result);
+    PyErr_Clear();
+    return internal_fault("an entry point returned a value with an exception set");
+  }
+  return result;
+}
+
+/* ---------------------------------------------------------------------------------------- */
+/* Argument binding                                                                          */
+
+namespace {
+
+// Raises the TypeError for more positional arguments than parameters.
+bool too_many_positional(const Signature& signature, Py_ssize_t given) {
+  const char* verb = given == 1 ? "was" : "were";
+  const auto count = static_cast<Py_ssize_t>(signature.names.size());
+  if (signature.required == signature.names.size()) {
+    PyErr_Format(PyExc_TypeError, "%s takes %zd positional arguments but %zd %s given",
+                 signature.qualified_name, count, given, verb);
+  } else {
+    PyErr_Format(PyExc_TypeError, "%s takes from %zd to %zd positional arguments but %zd %s given",
+                 signature.qualified_name, static_cast<Py_ssize_t>(signature.required), count,
+                 given, verb);
+  }
+  return false;
+}
+
+// Places one keyword argument into its parameter's slot.
+bool bind_keyword(const Signature& signature, PyObject* keyword, PyObject* value, Slots& slots) {
+  for (std::size_t i = 0; i < signature.names.size(); ++i) {
+    if (!PyUnicode_Check(keyword) ||
+        PyUnicode_CompareWithASCIIString(keyword, signature.names[i]) != 0) {
+      continue;
+    }
+    if (slots[i] != nullptr) {
+      PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%U'",
+                   signature.qualified_name, keyword);
+      return false;
+    }
+    slots[i] = value;
+    return true;
+  }
+  if (PyUnicode_Check(keyword)) {
+    PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'",
+                 signature.qualified_name, keyword);
+  } else {
+    PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%R'",
+                 signature.qualified_name, keyword);
+  }
+  return false;
+}
+
+// Raises the TypeError that lists the required parameters left without an argument.
+bool missing_required(const Signature& signature, const Slots& slots) {
+  std::size_t missing[kMaxParameters];
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < signature.required; ++i) {
+    if (slots[i] == nullptr) missing[count++] = i;
+  }
+  if (count == 0) return true;
+
+  // 'a'; 'a' and 'b'; 'a', 'b', and 'c'.
+  char list[256];
+  std::size_t used = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const char* separator = "";
+    if (k > 0) separator = count == 2 ? " and " : (k + 1 == count ? ", and " : ", ");
+    const int written = std::snprintf(list + used, sizeof list - used, "%s'%s'", separator,
+                                      signature.names[missing[k]]);
+    if (written < 0 || static_cast<std::size_t>(written) >= sizeof list - used) {
+      internal_fault("the list of missing arguments does not fit its buffer");
+      return false;
+    }
+    used += static_cast<std::size_t>(written);
+  }
+  PyErr_Format(PyExc_TypeError, "%s missing %zd required positional %s: %s",
+               signature.qualified_name, static_cast<Py_ssize_t>(count),
+               count == 1 ? "argument" : "arguments", list);
+  return false;
+}
+
+// Checks the positional count and places the positional arguments.
+bool bind_positional(const Signature& signature, PyObject* const* positional, Py_ssize_t given,
+                     Slots& slots) {
+  slots.fill(nullptr);
+  if (given > static_cast<Py_ssize_t>(signature.names.size())) {
+    return too_many_positional(signature, given);
+  }
+  for (Py_ssize_t i = 0; i < given; ++i) slots[static_cast<std::size_t>(i)] = positional[i];
+  return true;
+}
+
+}  // namespace
+
+bool bind_vector(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
+                 PyObject* kwnames, Slots& slots) {
+  const Py_ssize_t given = PyVectorcall_NARGS(nargsf);
+  if (!bind_positional(signature, args, given, slots)) return false;
+  if (kwnames != nullptr) {
+    const Py_ssize_t keywords = PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t k = 0; k < keywords; ++k) {
+      if (!bind_keyword(signature, PyTuple_GET_ITEM(kwnames, k), args[given + k], slots)) {
+        return false;
+      }
+    }
+  }
+  return missing_required(signature, slots);
+}
+
+bool bind_tuple(const Signature& signature, PyObject* args, PyObject* kwargs, Slots& slots) {
+  const Py_ssize_t given = PyTuple_GET_SIZE(args);
+  if (!bind_positional(signature, &PyTuple_GET_ITEM(args, 0), given, slots)) return false;
+  if (kwargs != nullptr) {
+    Py_ssize_t position = 0;
+    PyObject* keyword;
+    PyObject* value;
+    while (PyDict_Next(kwargs, &position, &keyword, &value)) {
+      if (!bind_keyword(signature, keyword, value, slots)) return false;
+    }
+  }
+  return missing_required(signature, slots);
+}
+
+/* ---------------------------------------------------------------------------------------- */
+/* Argument converters                                                                       */
+
+namespace {
+
+// Raises TypeError "'<type>' object cannot be converted to '<target>'".
+bool cannot_convert(PyObject* object, const char* target) {
+  PyObject* name = PyType_GetQualName(Py_TYPE(object));
+  if (name == nullptr) {
+    PyErr_Clear();
+    PyErr_Format(PyExc_TypeError,
+                 "'<failed to extract type name>' object cannot be converted to '%s'", target);
+    return false;
+  }
+  PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name, target);
+  Py_DECREF(name);
+  return false;
+}
+
+// Whether a type is numpy's boolean scalar type, by its module and name.
+bool is_numpy_bool_type(PyTypeObject* type) {
+  PyObject* module = PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__");
+  if (module == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  const bool from_numpy =
+      PyUnicode_Check(module) && PyUnicode_CompareWithASCIIString(module, "numpy") == 0;
+  Py_DECREF(module);
+  if (!from_numpy) return false;
+  PyObject* name = PyType_GetName(type);
+  if (name == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  const bool is_bool = PyUnicode_CompareWithASCIIString(name, "bool_") == 0 ||
+                       PyUnicode_CompareWithASCIIString(name, "bool") == 0;
+  Py_DECREF(name);
+  return is_bool;
+}
+
+// Checks that `object` is a sequence of length 3 and converts its items 0, 1, 2 in order with
+// `convert_item(item, index)`.
+template <typename ConvertItem>
+bool convert_three(PyObject* object, ConvertItem&& convert_item) {
+  if (!PySequence_Check(object)) return cannot_convert(object, "Sequence");
+  const Py_ssize_t length = PyObject_Size(object);
+  if (length < 0) return false;
+  if (length != 3) {
+    PyErr_Format(PyExc_ValueError, "expected a sequence of length 3 (got %zd)", length);
+    return false;
+  }
+  for (std::size_t i = 0; i < 3; ++i) {
+    PyObject* index = PyLong_FromSize_t(i);
+    if (index == nullptr) return false;
+    PyObject* item = PyObject_GetItem(object, index);
+    Py_DECREF(index);
+    if (item == nullptr) return false;
+    const bool converted = convert_item(item, i);
+    Py_DECREF(item);
+    if (!converted) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool convert_float(PyObject* object, double* out) {
+  if (PyFloat_CheckExact(object)) {
+    *out = PyFloat_AS_DOUBLE(object);
+    return true;
+  }
+  const double value = PyFloat_AsDouble(object);
+  if (value == -1.0 && PyErr_Occurred()) return false;
+  *out = value;
+  return true;
+}
+
+bool convert_bool(PyObject* object, bool* out) {
+  if (object == Py_True || object == Py_False) {
+    *out = object == Py_True;
+    return true;
+  }
+  PyTypeObject* type = Py_TYPE(object);
+  if (!is_numpy_bool_type(type)) return cannot_convert(object, "PyBool");
+  const inquiry truth = type->tp_as_number != nullptr ? type->tp_as_number->nb_bool : nullptr;
+  if (truth == nullptr) {
+    PyErr_Format(PyExc_TypeError, "object of type '%S' does not define a '__bool__' conversion",
+                 reinterpret_cast<PyObject*>(type));
+    return false;
+  }
+  const int value = truth(object);
+  if (value < 0) return false;
+  *out = value != 0;
+  return true;
+}
+
+bool convert_triple(PyObject* object, std::array<double, 3>* out) {
+  return convert_three(object,
+                       [out](PyObject* item, std::size_t i) { return convert_float(item, &(*out)[i]); });
+}
+
+bool convert_vector(PyObject* object, Vec3* out) {
+  std::array<double, 3> items;
+  if (!convert_triple(object, &items)) return false;
+  *out = Vec3{items[0], items[1], items[2]};
+  return true;
+}
+
+bool convert_matrix(PyObject* object, Mat3* out) {
+  return convert_three(object,
+                       [out](PyObject* row, std::size_t i) { return convert_triple(row, &(*out)[i]); });
+}
+
+bool convert_optional_pair(PyObject* object, std::optional<JointPair>* out) {
+  if (object == Py_None) {
+    out->reset();
+    return true;
+  }
+  if (!PyTuple_Check(object)) return cannot_convert(object, "PyTuple");
+  const Py_ssize_t length = PyTuple_GET_SIZE(object);
+  if (length != 2) {
+    PyErr_Format(PyExc_ValueError, "expected tuple of length 2, but got tuple of length %zd",
+                 length);
+    return false;
+  }
+  JointPair pair;
+  if (!convert_float(PyTuple_GET_ITEM(object, 0), &pair.theta_a) ||
+      !convert_float(PyTuple_GET_ITEM(object, 1), &pair.theta_b)) {
+    return false;
+  }
+  *out = pair;
+  return true;
+}
+
+bool convert_string(PyObject* object, std::string_view* out) {
+  if (!PyUnicode_Check(object)) return cannot_convert(object, "PyString");
+  Py_ssize_t size;
+  const char* bytes = PyUnicode_AsUTF8AndSize(object, &size);
+  if (bytes == nullptr) return false;
+  *out = std::string_view(bytes, static_cast<std::size_t>(size));
+  return true;
+}
+
+void name_argument_error(const char* parameter) {
+  PyObject* error = PyErr_GetRaisedException();
+  if (error == nullptr || !Py_IS_TYPE(error, reinterpret_cast<PyTypeObject*>(PyExc_TypeError))) {
+    PyErr_SetRaisedException(error);
+    return;
+  }
+  PyObject* text = nullptr;
+  PyObject* renamed = nullptr;
+  PyObject* message = PyObject_Str(error);
+  if (message == nullptr) goto error;
+  text = PyUnicode_FromFormat("argument '%s': %U", parameter, message);
+  Py_DECREF(message);
+  if (text == nullptr) goto error;
+  renamed = PyObject_CallOneArg(PyExc_TypeError, text);
+  Py_DECREF(text);
+  if (renamed == nullptr) goto error;
+  // PyException_SetCause takes over the reference that PyException_GetCause returns.
+  PyException_SetCause(renamed, PyException_GetCause(error));
+  Py_DECREF(error);
+  PyErr_SetRaisedException(renamed);
+  return;
+
+error:
+  Py_DECREF(error);
+  api_failure();
+}
+
+/* ---------------------------------------------------------------------------------------- */
+/* Receivers                                                                                 */
+
+bool Receiver::take(PyObject* self, PyTypeObject* type) {
+  if (self == nullptr || !PyObject_TypeCheck(self, type)) {
+    // A heap type's name is "module.Class"; messages name the class alone.
+    const char* dot = std::strrchr(type->tp_name, '.');
+    return cannot_convert(self == nullptr ? Py_None : self, dot != nullptr ? dot + 1 : type->tp_name);
+  }
+  object_ = Py_NewRef(self);
+  return true;
+}
+
+/* ---------------------------------------------------------------------------------------- */
+/* Result converters                                                                         */
+
+namespace {
+
+// A new list of `N` new items made by `make(i)`.
+template <std::size_t N, typename Make>
+PyObject* list_of(Make&& make) {
+  PyObject* list = PyList_New(N);
+  if (list == nullptr) return api_failure();
+  for (std::size_t i = 0; i < N; ++i) {
+    PyObject* item = make(i);
+    if (item == nullptr) {
+      Py_DECREF(list);
+      return nullptr;
+    }
+    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
+  }
+  return list;
+}
+
+// A new tuple of new floats.
+template <std::size_t N>
+PyObject* float_tuple(const std::array<double, N>& values) {
+  PyObject* tuple = PyTuple_New(N);
+  if (tuple == nullptr) return api_failure();
+  for (std::size_t i = 0; i < N; ++i) {
+    PyObject* item = float_result(values[i]);
+    if (item == nullptr) {
+      Py_DECREF(tuple);
+      return nullptr;
+    }
+    PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), item);
+  }
+  return tuple;
+}
+
+// A new list of three new floats.
+PyObject* float_list(const std::array<double, 3>& values) {
+  return list_of<3>([&](std::size_t i) { return float_result(values[i]); });
+}
+
+}  // namespace
+
+PyObject* float_result(double value) {
+  PyObject* result = PyFloat_FromDouble(value);
+  return result != nullptr ? result : api_failure();
+}
+
+PyObject* bool_result(bool value) { return Py_NewRef(value ? Py_True : Py_False); }
+
+PyObject* vector_result(const Vec3& value) { return float_list({value.x, value.y, value.z}); }
+
+PyObject* matrix_result(const Mat3& value) {
+  return list_of<3>([&](std::size_t i) { return float_list(value[i]); });
+}
+
+PyObject* pair_result(const JointPair& value) {
+  return float_tuple<2>({value.theta_a, value.theta_b});
+}
+
+PyObject* triple_result(const std::array<double, 3>& value) { return float_tuple<3>(value); }
+
+}  // namespace bindings

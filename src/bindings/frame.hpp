@@ -1,0 +1,204 @@
+// The call frame shared by every constructor and method: argument binding, converters from
+// Python objects to the kinematics' plain values, result converters back to new Python
+// objects, and the report of internal faults. Everything here runs under the interpreter lock.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "arm/geometry.hpp"
+#include "core/types.hpp"
+
+namespace bindings {
+
+using core::JointPair;
+using core::Mat3;
+using core::Vec3;
+
+/* ---------------------------------------------------------------------------------------- */
+/* Process-wide objects                                                                      */
+
+// Objects the module creates once and keeps until the process ends.
+struct ProcessObjects {
+  PyObject* module;
+  PyTypeObject* arm_type;
+  PyTypeObject* neck_type;
+  PyObject* internal_fault;  // BaseException subclass raised for states no input reaches
+};
+
+extern ProcessObjects process;
+
+/* ---------------------------------------------------------------------------------------- */
+/* Argument binding                                                                          */
+
+// One entry point's parameters, all of which may be passed by position or by keyword.
+struct Signature {
+  const char* qualified_name;  // as messages name the function: "VornaltArmKinematics.fk()"
+  std::span<const char* const> names;
+  std::size_t required;  // the leading parameters without a default
+};
+
+inline constexpr std::size_t kMaxParameters = 3;
+
+// One borrowed argument per parameter; null where the caller gave none.
+using Slots = std::array<PyObject*, kMaxParameters>;
+
+// Binds a vector call's arguments (positional ones, then the values of `kwnames`).
+bool bind_vector(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
+                 PyObject* kwnames, Slots& slots);
+
+// Binds a constructor's argument tuple and keyword dictionary (which may be null).
+bool bind_tuple(const Signature& signature, PyObject* args, PyObject* kwargs, Slots& slots);
+
+/* ---------------------------------------------------------------------------------------- */
+/* Argument converters                                                                       */
+/* Each returns false with a Python exception set.                                           */
+
+// A float exactly, else whatever PyFloat_AsDouble makes of the object.
+bool convert_float(PyObject* object, double* out);
+// True or False, or a numpy boolean scalar through its type's truth slot.
+bool convert_bool(PyObject* object, bool* out);
+// A sequence of three items convertible to float.
+bool convert_vector(PyObject* object, Vec3* out);
+// A sequence of three rows, each converted as a vector.
+bool convert_matrix(PyObject* object, Mat3* out);
+// The three angles of a sequence of three floats, in order.
+bool convert_triple(PyObject* object, std::array<double, 3>* out);
+// None for no pair, else a tuple of exactly two floats.
+bool convert_optional_pair(PyObject* object, std::optional<JointPair>* out);
+// A str, seen as its UTF-8 bytes (valid while the str lives).
+bool convert_string(PyObject* object, std::string_view* out);
+
+// Converts the argument in slot `index` unless it is absent, when `out` keeps its default. A
+// converter's TypeError is renamed after the parameter.
+template <auto Converter, typename T>
+bool convert_argument(const Signature& signature, const Slots& slots, std::size_t index,
+                      T* out);
+
+// Replaces a pending TypeError by one whose message names the parameter; other errors stay.
+void name_argument_error(const char* parameter);
+
+template <auto Converter, typename T>
+bool convert_argument(const Signature& signature, const Slots& slots, std::size_t index,
+                      T* out) {
+  PyObject* argument = slots[index];
+  if (argument == nullptr) return true;
+  if (Converter(argument, out)) return true;
+  name_argument_error(signature.names[index]);
+  return false;
+}
+
+/* ---------------------------------------------------------------------------------------- */
+/* Receivers                                                                                 */
+
+// A strong reference to a method's receiver, checked to be an instance of `type`, released
+// when the call ends.
+class Receiver {
+ public:
+  Receiver() = default;
+  Receiver(const Receiver&) = delete;
+  Receiver& operator=(const Receiver&) = delete;
+  ~Receiver() { Py_XDECREF(object_); }
+
+  // Takes the receiver, or raises the TypeError of a wrong receiver type and returns false.
+  bool take(PyObject* self, PyTypeObject* type);
+  PyObject* get() const { return object_; }
+
+ private:
+  PyObject* object_ = nullptr;
+};
+
+/* ---------------------------------------------------------------------------------------- */
+/* Result converters                                                                         */
+/* Each makes new objects; null (with the internal fault raised) when the interpreter cannot */
+/* create them.                                                                              */
+
+PyObject* float_result(double value);
+PyObject* bool_result(bool value);
+PyObject* vector_result(const Vec3& value);
+PyObject* matrix_result(const Mat3& value);
+PyObject* pair_result(const JointPair& value);
+PyObject* triple_result(const std::array<double, 3>& value);
+// A new instance of exactly the arm class holding `geometry`.
+PyObject* arm_result(const arm::SphericalLinkGeometry& geometry);
+
+/* ---------------------------------------------------------------------------------------- */
+/* Faults                                                                                    */
+
+// Raises `type` with `message` as its only argument and returns null.
+PyObject* raise_message(PyObject* type, const char* message);
+
+// Raises the internal-fault exception with `description` and returns null. A fault while
+// reporting a fault ends the process.
+PyObject* internal_fault(const char* description);
+
+// Reports that an interpreter call failed to make an object: prints the pending error to
+// standard error, raises the internal fault "Python API call failed" and returns null.
+PyObject* api_failure();
+
+// Writes a diagnostic to standard error and ends the process.
+[[noreturn]] void fatal(const char* description);
+
+// Runs an entry point's body so that no C++ exception leaves it, and so that it never
+// returns a value with an exception set.
+template <typename Body>
+PyObject* guarded(Body&& body) noexcept;
+
+PyObject* caught_exception(const char* what) noexcept;
+
+// Passes a body's result through when it agrees with the error indicator: a value with no
+// exception set, or null with one set. Anything else is an internal fault.
+PyObject* checked_result(PyObject* result);
+
+template <typename Body>
+PyObject* guarded(Body&& body) noexcept {
+  try {
+    return checked_result(body());
+  } catch (const std::bad_alloc&) {
+    fatal("out of memory for a working value");
+  } catch (const std::exception& error) {
+    return caught_exception(error.what());
+  } catch (...) {
+    return caught_exception("unknown C++ exception");
+  }
+}
+
+// Adapts a body with the vector-call signature to a method-table entry.
+template <PyObject* (*Body)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)>
+PyObject* fastcall_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
+                         PyObject* kwnames) noexcept {
+  return guarded([&] { return Body(self, args, nargsf, kwnames); });
+}
+
+// Adapts a body without parameters to a method-table entry.
+template <PyObject* (*Body)(PyObject*)>
+PyObject* noargs_entry(PyObject* self, PyObject* /* always null */) noexcept {
+  return guarded([&] { return Body(self); });
+}
+
+// Adapts a constructor body to a type's new slot.
+template <PyObject* (*Body)(PyTypeObject*, PyObject*, PyObject*)>
+PyObject* new_entry(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] { return Body(type, args, kwargs); });
+}
+
+// Method-table entry of a vector-call method.
+template <PyObject* (*Body)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)>
+constexpr PyMethodDef fastcall_method(const char* name, const char* doc, int extra_flags = 0) {
+  return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&fastcall_entry<Body>)),
+          METH_FASTCALL | METH_KEYWORDS | extra_flags, doc};
+}
+
+// Method-table entry of a method without parameters.
+template <PyObject* (*Body)(PyObject*)>
+constexpr PyMethodDef noargs_method(const char* name, const char* doc, int extra_flags = 0) {
+  return {name, &noargs_entry<Body>, METH_NOARGS | extra_flags, doc};
+}
+
+}  // namespace bindings

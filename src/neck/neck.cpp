@@ -1,0 +1,1 @@
+#include "neck/neck.hpp"
