@@ -19,9 +19,13 @@ SinCos joint_turn(double theta) {
 }
 
 // v divided componentwise by its Euclidean length.
-Vec3 divided(const Vec3& v, double length) { return {v.x / length, v.y / length, v.z / length}; }
+Vec3 divided(const Vec3& v, double length) {
+  return {v.x / length, v.y / length, v.z / length};
+}
 
-double norm(const Vec3& v) { return std::sqrt(core::dot(v, v)); }
+double norm(const Vec3& v) {
+  return std::sqrt(core::dot(v, v));
+}
 
 // The part of v orthogonal to the unit vector n.
 Vec3 reject(const Vec3& v, const Vec3& n) {
@@ -52,8 +56,7 @@ std::optional<Vec3> intersect_small_circles(const Vec3& center_a, const Vec3& ce
               alpha * center_a.z + beta * t.z + off_plane * n.z};
 }
 
-FkResult forward_kinematics(const SphericalLinkGeometry& geometry, double theta_a,
-                            double theta_b) {
+FkResult forward_kinematics(const SphericalLinkGeometry& geometry, double theta_a, double theta_b) {
   const double m = geometry.mirror ? -1.0 : 1.0;
   double sin_a;
   double cos_a;
@@ -83,17 +86,16 @@ FkResult forward_kinematics(const SphericalLinkGeometry& geometry, double theta_
   } else {
     // Stretched to the workspace limit: v_3 is the midpoint itself, so any axis across it
     // serves; take the body axis least aligned with v_3.
-    const Vec3 aux = std::abs(v_3.x) < kAuxiliaryAxisLimit ? Vec3{1.0, 0.0, 0.0}
-                                                            : Vec3{0.0, 1.0, 0.0};
+    const Vec3 aux =
+        std::abs(v_3.x) < kAuxiliaryAxisLimit ? Vec3{1.0, 0.0, 0.0} : Vec3{0.0, 1.0, 0.0};
     const Vec3 across = reject(aux, v_3);
     x_axis = divided(across, norm(across));
   }
   const Vec3 y_axis = core::cross(v_3, x_axis);
 
   FkSolution solution;
-  solution.rotation = {{{x_axis.x, y_axis.x, v_3.x},
-                        {x_axis.y, y_axis.y, v_3.y},
-                        {x_axis.z, y_axis.z, v_3.z}}};
+  solution.rotation = {
+      {{x_axis.x, y_axis.x, v_3.x}, {x_axis.y, y_axis.y, v_3.y}, {x_axis.z, y_axis.z, v_3.z}}};
   solution.v_2 = v_2;
   solution.v_3 = v_3;
   solution.v_4 = v_4;

@@ -36,8 +36,7 @@ inline constexpr double kDegenerateTolerance = 1e-12;
 inline constexpr double kAuxiliaryAxisLimit = 0.9;
 
 // Orientation of the end-effector for the joint pair (theta_a, theta_b).
-FkResult forward_kinematics(const SphericalLinkGeometry& geometry, double theta_a,
-                            double theta_b);
+FkResult forward_kinematics(const SphericalLinkGeometry& geometry, double theta_a, double theta_b);
 
 // The point at arc radius_a from center_a and arc radius_b from center_b, on the side of
 // center_a x center_b for sign +1 and on the other side for -1; nothing when the circles do

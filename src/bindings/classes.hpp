@@ -11,8 +11,7 @@ namespace bindings {
 
 // An arm instance: the object header followed by its geometry, written once by a constructor.
 struct ArmObject {
-  PyObject_HEAD
-  arm::SphericalLinkGeometry geometry;
+  PyObject_HEAD arm::SphericalLinkGeometry geometry;
 };
 
 #define ArmObject_CAST(op) (reinterpret_cast<bindings::ArmObject*>(op))

@@ -273,8 +273,8 @@ bool convert_bool(PyObject* object, bool* out) {
 }
 
 bool convert_triple(PyObject* object, std::array<double, 3>* out) {
-  return convert_three(object,
-                       [out](PyObject* item, std::size_t i) { return convert_float(item, &(*out)[i]); });
+  return convert_three(
+      object, [out](PyObject* item, std::size_t i) { return convert_float(item, &(*out)[i]); });
 }
 
 bool convert_vector(PyObject* object, Vec3* out) {
@@ -285,8 +285,8 @@ bool convert_vector(PyObject* object, Vec3* out) {
 }
 
 bool convert_matrix(PyObject* object, Mat3* out) {
-  return convert_three(object,
-                       [out](PyObject* row, std::size_t i) { return convert_triple(row, &(*out)[i]); });
+  return convert_three(
+      object, [out](PyObject* row, std::size_t i) { return convert_triple(row, &(*out)[i]); });
 }
 
 bool convert_optional_pair(PyObject* object, std::optional<JointPair>* out) {
@@ -353,7 +353,8 @@ bool Receiver::take(PyObject* self, PyTypeObject* type) {
   if (self == nullptr || !PyObject_TypeCheck(self, type)) {
     // A heap type's name is "module.Class"; messages name the class alone.
     const char* dot = std::strrchr(type->tp_name, '.');
-    return cannot_convert(self == nullptr ? Py_None : self, dot != nullptr ? dot + 1 : type->tp_name);
+    return cannot_convert(self == nullptr ? Py_None : self,
+                          dot != nullptr ? dot + 1 : type->tp_name);
   }
   object_ = Py_NewRef(self);
   return true;
@@ -408,9 +409,13 @@ PyObject* float_result(double value) {
   return result != nullptr ? result : api_failure();
 }
 
-PyObject* bool_result(bool value) { return Py_NewRef(value ? Py_True : Py_False); }
+PyObject* bool_result(bool value) {
+  return Py_NewRef(value ? Py_True : Py_False);
+}
 
-PyObject* vector_result(const Vec3& value) { return float_list({value.x, value.y, value.z}); }
+PyObject* vector_result(const Vec3& value) {
+  return float_list({value.x, value.y, value.z});
+}
 
 PyObject* matrix_result(const Mat3& value) {
   return list_of<3>([&](std::size_t i) { return float_list(value[i]); });
@@ -420,6 +425,8 @@ PyObject* pair_result(const JointPair& value) {
   return float_tuple<2>({value.theta_a, value.theta_b});
 }
 
-PyObject* triple_result(const std::array<double, 3>& value) { return float_tuple<3>(value); }
+PyObject* triple_result(const std::array<double, 3>& value) {
+  return float_tuple<3>(value);
+}
 
 }  // namespace bindings

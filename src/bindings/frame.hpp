@@ -78,15 +78,13 @@ bool convert_string(PyObject* object, std::string_view* out);
 // Converts the argument in slot `index` unless it is absent, when `out` keeps its default. A
 // converter's TypeError is renamed after the parameter.
 template <auto Converter, typename T>
-bool convert_argument(const Signature& signature, const Slots& slots, std::size_t index,
-                      T* out);
+bool convert_argument(const Signature& signature, const Slots& slots, std::size_t index, T* out);
 
 // Replaces a pending TypeError by one whose message names the parameter; other errors stay.
 void name_argument_error(const char* parameter);
 
 template <auto Converter, typename T>
-bool convert_argument(const Signature& signature, const Slots& slots, std::size_t index,
-                      T* out) {
+bool convert_argument(const Signature& signature, const Slots& slots, std::size_t index, T* out) {
   PyObject* argument = slots[index];
   if (argument == nullptr) return true;
   if (Converter(argument, out)) return true;

@@ -24,7 +24,9 @@ struct JointPair {
 };
 
 // Dot product, summed in index order.
-inline double dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline double dot(const Vec3& a, const Vec3& b) {
+  return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 
 // Cross product a x b.
 inline Vec3 cross(const Vec3& a, const Vec3& b) {
