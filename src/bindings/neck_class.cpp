@@ -1,13 +1,21 @@
 // VornaltNeckKinematics: yaw-pitch-roll kinematics of the head.
 
+#include <variant>
+
 #include "bindings/classes.hpp"
 #include "bindings/docs.hpp"
 #include "bindings/frame.hpp"
+#include "neck/neck.hpp"
 
 namespace bindings {
 namespace {
 
+constexpr const char* kJointsNames[] = {"joints"};
+constexpr const char* kRNames[] = {"r"};
+
 constexpr Signature kNew{TORSO_NECK_CLASS ".__new__()", {}, 0};
+constexpr Signature kFk{TORSO_NECK_CLASS ".fk()", kJointsNames, 1};
+constexpr Signature kIk{TORSO_NECK_CLASS ".ik()", kRNames, 1};
 
 PyObject* neck_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   Slots slots;
@@ -15,7 +23,33 @@ PyObject* neck_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return type->tp_alloc(type, 0);
 }
 
+PyObject* fk(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  Slots slots;
+  if (!bind_vector(kFk, args, nargsf, kwnames, slots)) return nullptr;
+  Receiver receiver;
+  if (!receiver.take(self, process.neck_type)) return nullptr;
+  std::array<double, 3> joints;
+  if (!convert_argument<convert_triple>(kFk, slots, 0, &joints)) return nullptr;
+  return matrix_result(neck::fk({joints[0], joints[1], joints[2]}));
+}
+
+PyObject* ik(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  Slots slots;
+  if (!bind_vector(kIk, args, nargsf, kwnames, slots)) return nullptr;
+  Receiver receiver;
+  if (!receiver.take(self, process.neck_type)) return nullptr;
+  Mat3 r;
+  if (!convert_argument<convert_matrix>(kIk, slots, 0, &r)) return nullptr;
+  const neck::IkResult outcome = neck::ik(r);
+  if (const auto* joints = std::get_if<neck::JointTriple>(&outcome)) {
+    return triple_result({joints->yaw, joints->pitch, joints->roll});
+  }
+  return raise_message(PyExc_ValueError, neck::GimbalLock::message);
+}
+
 PyMethodDef neck_methods[] = {
+    fastcall_method<fk>("fk", "fk($self, joints)" TORSO_SIGNATURE_END TORSO_DOC_NECK_FK),
+    fastcall_method<ik>("ik", "ik($self, r)" TORSO_SIGNATURE_END TORSO_DOC_NECK_IK),
     {nullptr, nullptr, 0, nullptr},
 };
 
