@@ -1,8 +1,11 @@
 // VornaltArmKinematics: one arm's geometry and its kinematic queries.
 
+#include <optional>
+#include <span>
 #include <variant>
 
 #include "arm/fk.hpp"
+#include "arm/ik.hpp"
 #include "bindings/classes.hpp"
 #include "bindings/docs.hpp"
 #include "bindings/frame.hpp"
@@ -12,11 +15,21 @@ namespace {
 
 constexpr const char* kNewNames[] = {"arm_arc", "coupler_arc", "mirror"};
 constexpr const char* kThetaNames[] = {"theta_a", "theta_b"};
+constexpr const char* kRTargetNames[] = {"r_target"};
+constexpr const char* kDirectionNames[] = {"v3", "near"};
 
 constexpr Signature kNew{TORSO_ARM_CLASS ".__new__()", kNewNames, 0};
 constexpr Signature kFk{TORSO_ARM_CLASS ".fk()", kThetaNames, 2};
 constexpr Signature kDirection{TORSO_ARM_CLASS ".direction()", kThetaNames, 2};
 constexpr Signature kIsReachableJoints{TORSO_ARM_CLASS ".is_reachable_joints()", kThetaNames, 2};
+constexpr Signature kIk{TORSO_ARM_CLASS ".ik()", kRTargetNames, 1};
+constexpr Signature kIsReachableOrientation{TORSO_ARM_CLASS ".is_reachable_orientation()",
+                                            kRTargetNames, 1};
+constexpr Signature kIkFromDirection{TORSO_ARM_CLASS ".ik_from_direction()", kDirectionNames, 1};
+constexpr Signature kIsReachableDirection{TORSO_ARM_CLASS ".is_reachable_direction()",
+                                          std::span(kDirectionNames, 1), 1};
+
+constexpr const char* kUnreachable = "Target orientation is outside the spherical 5-bar workspace.";
 
 /* ---------------------------------------------------------------------------------------- */
 /* Construction                                                                              */
@@ -113,6 +126,72 @@ PyObject* is_reachable_joints(PyObject* self, PyObject* const* args, Py_ssize_t 
 }
 
 /* ---------------------------------------------------------------------------------------- */
+/* Inverse queries                                                                           */
+
+// Binds and converts r_target, then solves the receiver's arm for that orientation.
+template <typename MapOutcome>
+PyObject* orientation_query(const Signature& signature, PyObject* self, PyObject* const* args,
+                            Py_ssize_t nargsf, PyObject* kwnames, MapOutcome&& map_outcome) {
+  Slots slots;
+  if (!bind_vector(signature, args, nargsf, kwnames, slots)) return nullptr;
+  Receiver receiver;
+  if (!receiver.take(self, process.arm_type)) return nullptr;
+  Mat3 r_target;
+  if (!convert_argument<convert_matrix>(signature, slots, 0, &r_target)) return nullptr;
+  return map_outcome(arm::inverse_kinematics(ArmObject_CAST(self)->geometry, r_target));
+}
+
+// Binds and converts v3 (and near, where the signature has it), then solves the receiver's
+// arm for that pointing direction.
+template <typename MapOutcome>
+PyObject* direction_query(const Signature& signature, PyObject* self, PyObject* const* args,
+                          Py_ssize_t nargsf, PyObject* kwnames, MapOutcome&& map_outcome) {
+  Slots slots;
+  if (!bind_vector(signature, args, nargsf, kwnames, slots)) return nullptr;
+  Receiver receiver;
+  if (!receiver.take(self, process.arm_type)) return nullptr;
+  Vec3 v3{0.0, 0.0, 0.0};
+  std::optional<JointPair> near;
+  if (!convert_argument<convert_vector>(signature, slots, 0, &v3)) return nullptr;
+  if (signature.names.size() > 1 &&
+      !convert_argument<convert_optional_pair>(signature, slots, 1, &near)) {
+    return nullptr;
+  }
+  return map_outcome(
+      arm::inverse_kinematics_from_direction(ArmObject_CAST(self)->geometry, v3, near));
+}
+
+// A joint pair as a tuple, or the RuntimeError of an unreachable target.
+PyObject* pair_or_unreachable(const std::optional<JointPair>& outcome) {
+  if (outcome) return pair_result(*outcome);
+  return raise_message(PyExc_RuntimeError, kUnreachable);
+}
+
+// Whether the inverse kinematics found a joint pair.
+PyObject* found(const std::optional<JointPair>& outcome) {
+  return bool_result(outcome.has_value());
+}
+
+PyObject* ik(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return orientation_query(kIk, self, args, nargsf, kwnames, pair_or_unreachable);
+}
+
+PyObject* is_reachable_orientation(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
+                                   PyObject* kwnames) {
+  return orientation_query(kIsReachableOrientation, self, args, nargsf, kwnames, found);
+}
+
+PyObject* ik_from_direction(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
+                            PyObject* kwnames) {
+  return direction_query(kIkFromDirection, self, args, nargsf, kwnames, pair_or_unreachable);
+}
+
+PyObject* is_reachable_direction(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
+                                 PyObject* kwnames) {
+  return direction_query(kIsReachableDirection, self, args, nargsf, kwnames, found);
+}
+
+/* ---------------------------------------------------------------------------------------- */
 /* Class object                                                                              */
 
 PyMethodDef arm_methods[] = {
@@ -122,11 +201,21 @@ PyMethodDef arm_methods[] = {
                                  "default_right()" TORSO_SIGNATURE_END TORSO_DOC_DEFAULT_RIGHT,
                                  METH_STATIC),
     fastcall_method<fk>("fk", "fk($self, theta_a, theta_b)" TORSO_SIGNATURE_END TORSO_DOC_ARM_FK),
+    fastcall_method<ik>("ik", "ik($self, r_target)" TORSO_SIGNATURE_END TORSO_DOC_ARM_IK),
+    fastcall_method<ik_from_direction>(
+        "ik_from_direction",
+        "ik_from_direction($self, v3, near=None)" TORSO_SIGNATURE_END TORSO_DOC_IK_FROM_DIRECTION),
     fastcall_method<direction>(
         "direction", "direction($self, theta_a, theta_b)" TORSO_SIGNATURE_END TORSO_DOC_DIRECTION),
     fastcall_method<is_reachable_joints>(
         "is_reachable_joints", "is_reachable_joints($self, theta_a, theta_b)" TORSO_SIGNATURE_END
                                    TORSO_DOC_IS_REACHABLE_JOINTS),
+    fastcall_method<is_reachable_orientation>(
+        "is_reachable_orientation", "is_reachable_orientation($self, r_target)" TORSO_SIGNATURE_END
+                                        TORSO_DOC_IS_REACHABLE_ORIENTATION),
+    fastcall_method<is_reachable_direction>(
+        "is_reachable_direction",
+        "is_reachable_direction($self, v3)" TORSO_SIGNATURE_END TORSO_DOC_IS_REACHABLE_DIRECTION),
     noargs_method<arm_arc>("arm_arc", "arm_arc($self)" TORSO_SIGNATURE_END TORSO_DOC_ACCESSOR),
     noargs_method<coupler_arc>("coupler_arc",
                                "coupler_arc($self)" TORSO_SIGNATURE_END TORSO_DOC_ACCESSOR),
