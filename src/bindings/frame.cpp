@@ -216,6 +216,22 @@ bool is_numpy_bool_type(PyTypeObject* type) {
   return is_bool;
 }
 
+// A new reference to object[i], fetched with an integer index object. An exact list or tuple
+// is read directly, which is what indexing it would do: neither can override item access.
+PyObject* item_at(PyObject* object, std::size_t i) {
+  const auto index = static_cast<Py_ssize_t>(i);
+  // A list may have shrunk while an earlier item was converted; indexing then raises.
+  if (PyList_CheckExact(object) && index < PyList_GET_SIZE(object)) {
+    return Py_NewRef(PyList_GET_ITEM(object, index));
+  }
+  if (PyTuple_CheckExact(object)) return Py_NewRef(PyTuple_GET_ITEM(object, index));
+  PyObject* key = PyLong_FromSsize_t(index);
+  if (key == nullptr) return nullptr;
+  PyObject* item = PyObject_GetItem(object, key);
+  Py_DECREF(key);
+  return item;
+}
+
 // Checks that `object` is a sequence of length 3 and converts its items 0, 1, 2 in order with
 // `convert_item(item, index)`.
 template <typename ConvertItem>
@@ -228,10 +244,7 @@ bool convert_three(PyObject* object, ConvertItem&& convert_item) {
     return false;
   }
   for (std::size_t i = 0; i < 3; ++i) {
-    PyObject* index = PyLong_FromSize_t(i);
-    if (index == nullptr) return false;
-    PyObject* item = PyObject_GetItem(object, index);
-    Py_DECREF(index);
+    PyObject* item = item_at(object, i);
     if (item == nullptr) return false;
     const bool converted = convert_item(item, i);
     Py_DECREF(item);
