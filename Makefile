@@ -50,14 +50,21 @@ test: cpp-test py-test typecheck fuzz-smoke
 
 cpp-test: $(VENV)/.ready
 	tools/ensure-system-packages gtest
-	cmake -S . -B build/cpp -G Ninja -DTORSO_BUILD_MODULE=OFF -DTORSO_BUILD_TESTS=ON >/dev/null
+	cmake -S . -B build/cpp -G Ninja -DTORSO_BUILD_MODULE=OFF -DTORSO_BUILD_TESTS=ON \
+	  -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
 	cmake --build build/cpp -j $(JOBS)
 	ctest --test-dir build/cpp --output-on-failure --no-tests=error -j $(JOBS)
 
 py-test: build
 	$(PY) -m pytest -q
 
+# The installed stubs against the module (mypy's stubtest), and the examples under mypy
+# --strict. Stubtest runs in an empty directory, so that nothing in the tree shadows the
+# installed module.
 typecheck: build
+	mkdir -p build/typecheck
+	cd build/typecheck && $(abspath $(PY)) -m mypy.stubtest vornalt_torso_kinematics
+	$(PY) -m mypy --strict examples/
 
 fuzz-smoke:
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(FUZZ_SMOKE_SECONDS)

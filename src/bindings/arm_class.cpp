@@ -232,11 +232,11 @@ PyType_Slot arm_slots[] = {
     {0, nullptr},
 };
 
+}  // namespace
+
 PyType_Spec arm_spec = {
     TORSO_MODULE_NAME "." TORSO_ARM_CLASS, sizeof(ArmObject), 0, Py_TPFLAGS_DEFAULT, arm_slots,
 };
-
-}  // namespace
 
 PyTypeObject* create_arm_type() {
   return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&arm_spec));

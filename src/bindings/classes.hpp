@@ -21,6 +21,10 @@ struct NeckObject {
   PyObject_HEAD
 };
 
+// The classes' type specifications; their addresses identify the classes in stub records.
+extern PyType_Spec arm_spec;
+extern PyType_Spec neck_spec;
+
 // Creates the arm class object; null with an exception set on failure.
 PyTypeObject* create_arm_type();
 

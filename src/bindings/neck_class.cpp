@@ -62,11 +62,11 @@ PyType_Slot neck_slots[] = {
     {0, nullptr},
 };
 
+}  // namespace
+
 PyType_Spec neck_spec = {
     TORSO_MODULE_NAME "." TORSO_NECK_CLASS, sizeof(NeckObject), 0, Py_TPFLAGS_DEFAULT, neck_slots,
 };
-
-}  // namespace
 
 PyTypeObject* create_neck_type() {
   return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&neck_spec));

@@ -1,0 +1,283 @@
+// The type-stub records of VornaltArmKinematics and VornaltNeckKinematics, and their
+// registration while the shared object is loaded.
+
+#include "bindings/stubs.hpp"
+
+#include <array>
+#include <initializer_list>
+#include <tuple>
+
+#include "arm/geometry.hpp"
+#include "bindings/classes.hpp"
+#include "bindings/docs.hpp"
+
+namespace stubs {
+
+constinit Registry<PyClassInfo> class_registry;
+constinit Registry<PyMethodsInfo> methods_registry;
+
+/* ---------------------------------------------------------------------------------------- */
+/* Defaults                                                                                  */
+
+const std::string& DefaultText::text() {
+  std::call_once(once_, [this] { text_ = compute_(); });
+  return text_;
+}
+
+namespace {
+
+// Starts the interpreter unless someone has, then frees its lock for PyGILState_Ensure.
+void ensure_interpreter() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (Py_IsInitialized()) return;
+    Py_InitializeEx(0);  // the host keeps its own signal handlers
+    PyEval_SaveThread();
+  });
+}
+
+// Whether `text` compiles as an expression that refers to no name: 0.7, -0.0, False, None,
+// (1, 'a'), but not inf or <object object at 0x...>. Clears any error it causes.
+bool names_nothing(const char* text) {
+  bool literal = false;
+  PyObject* names = nullptr;
+  PyObject* code = Py_CompileString(text, "<default>", Py_eval_input);
+  if (code == nullptr) goto error;
+  names = PyObject_GetAttrString(code, "co_names");
+  if (names == nullptr) goto error;
+  literal = PyTuple_Check(names) && PyTuple_GET_SIZE(names) == 0;
+  Py_DECREF(names);
+  Py_DECREF(code);
+  return literal;
+
+error:
+  PyErr_Clear();
+  Py_XDECREF(code);
+  return false;
+}
+
+}  // namespace
+
+std::string python_default(PyObject* (*make)()) {
+  ensure_interpreter();
+  const PyGILState_STATE gil = PyGILState_Ensure();
+  PyObject* pending = PyErr_GetRaisedException();
+  std::string text = "...";
+  PyObject* module = nullptr;
+  PyObject* repr = nullptr;
+  const char* utf8 = nullptr;
+  PyObject* value = make();
+  if (value == nullptr) goto done;
+  module = PyType_GetModuleName(Py_TYPE(value));
+  if (module == nullptr) goto done;
+  if (!PyUnicode_Check(module) || PyUnicode_CompareWithASCIIString(module, "builtins") != 0) {
+    goto done;
+  }
+  repr = PyObject_Repr(value);
+  if (repr == nullptr) goto done;
+  utf8 = PyUnicode_AsUTF8(repr);
+  if (utf8 == nullptr) goto done;
+  if (names_nothing(utf8)) text = utf8;
+
+done:
+  PyErr_Clear();
+  Py_XDECREF(repr);
+  Py_XDECREF(module);
+  Py_XDECREF(value);
+  PyErr_SetRaisedException(pending);
+  PyGILState_Release(gil);
+  return text;
+}
+
+namespace {
+
+/* ---------------------------------------------------------------------------------------- */
+/* Type rules                                                                                */
+
+// Python's view of the values that cross the module boundary.
+using Vector = std::array<double, 3>;
+using Matrix = std::array<Vector, 3>;
+using Pair = std::tuple<double, double>;
+using Triple = std::tuple<double, double, double>;
+
+// A simple type: "builtins." and the Python type name.
+TypeInfo builtin(const char* name) {
+  return {std::string("builtins.") + name, {{"builtins"}}};
+}
+
+// `head[e1, e2, ...]` with the elements' modules, plus `module` unless it is null.
+TypeInfo generic(const char* head, std::initializer_list<TypeInfo> elements, const char* module) {
+  TypeInfo out{std::string(head) + "[", {}};
+  const char* separator = "";
+  for (const TypeInfo& element : elements) {
+    out.name += separator;
+    out.name += element.name;
+    out.import.insert(element.import.begin(), element.import.end());
+    separator = ", ";
+  }
+  out.name += "]";
+  if (module != nullptr) out.import.insert({module});
+  return out;
+}
+
+// One of the module's own classes, by its bare name.
+TypeInfo module_class(const char* name) {
+  return {name, {{TORSO_MODULE_NAME}}};
+}
+
+// The rule table: how each kind of value reads as a parameter type (`input`) and as a return
+// type (`output`). A kind without one of the two is never used that way.
+template <typename T>
+struct StubType;
+
+template <>
+struct StubType<double> {
+  static TypeInfo input() { return builtin("float"); }
+  static TypeInfo output() { return builtin("float"); }
+};
+
+template <>
+struct StubType<bool> {
+  static TypeInfo input() { return builtin("bool"); }
+  static TypeInfo output() { return builtin("bool"); }
+};
+
+template <>
+struct StubType<std::string_view> {
+  static TypeInfo input() { return builtin("str"); }
+};
+
+// A fixed-length array: any sequence going in, a list coming out.
+template <typename T, std::size_t N>
+struct StubType<std::array<T, N>> {
+  static TypeInfo input() { return generic("typing.Sequence", {StubType<T>::input()}, "typing"); }
+  static TypeInfo output() { return generic("builtins.list", {StubType<T>::output()}, "builtins"); }
+};
+
+template <typename... T>
+struct StubType<std::tuple<T...>> {
+  static TypeInfo input() { return generic("tuple", {StubType<T>::input()...}, nullptr); }
+  static TypeInfo output() { return generic("tuple", {StubType<T>::output()...}, nullptr); }
+};
+
+template <typename T>
+struct StubType<std::optional<T>> {
+  static TypeInfo input() { return generic("typing.Optional", {StubType<T>::input()}, "typing"); }
+};
+
+template <>
+struct StubType<bindings::ArmObject> {
+  static TypeInfo output() { return module_class(TORSO_ARM_CLASS); }
+};
+
+template <>
+struct StubType<bindings::NeckObject> {
+  static TypeInfo output() { return module_class(TORSO_NECK_CLASS); }
+};
+
+template <typename T>
+constexpr TypeOperation returns = &StubType<T>::output;
+
+/* ---------------------------------------------------------------------------------------- */
+/* Records                                                                                   */
+
+constinit DefaultText arm_arc_default{
+    [] { return python_default([] { return PyFloat_FromDouble(arm::kDefaultLeft.arm_arc); }); }};
+constinit DefaultText coupler_arc_default{[] {
+  return python_default([] { return PyFloat_FromDouble(arm::kDefaultLeft.coupler_arc); });
+}};
+constinit DefaultText mirror_default{
+    [] { return python_default([] { return PyBool_FromLong(arm::kDefaultLeft.mirror); }); }};
+constinit DefaultText none_default{[] { return std::string("None"); }};
+
+// A parameter of type T; only `name` and `with_default` parameters appear in the signature.
+template <typename T>
+constexpr ArgStubInfo arg(std::string_view name) {
+  return {{}, name, &StubType<T>::input};
+}
+
+template <typename T>
+constexpr ArgStubInfo named_arg(std::string_view name) {
+  return {{SignatureKind::name, nullptr}, name, &StubType<T>::input};
+}
+
+template <typename T>
+constexpr ArgStubInfo defaulted_arg(std::string_view name, DefaultText& text) {
+  return {{SignatureKind::with_default, &text}, name, &StubType<T>::input};
+}
+
+constexpr ArgStubInfo kArmNewArgs[] = {
+    defaulted_arg<double>("arm_arc", arm_arc_default),
+    defaulted_arg<double>("coupler_arc", coupler_arc_default),
+    defaulted_arg<bool>("mirror", mirror_default),
+};
+constexpr ArgStubInfo kFromJsonArgs[] = {arg<std::string_view>("json")};
+constexpr ArgStubInfo kThetaArgs[] = {arg<double>("theta_a"), arg<double>("theta_b")};
+constexpr ArgStubInfo kRTargetArgs[] = {arg<Matrix>("r_target")};
+constexpr ArgStubInfo kIkFromDirectionArgs[] = {
+    named_arg<Vector>("v3"),
+    defaulted_arg<std::optional<Pair>>("near", none_default),
+};
+constexpr ArgStubInfo kV3Args[] = {arg<Vector>("v3")};
+
+constexpr MethodKind kConstructor = MethodKind::constructor;
+constexpr MethodKind kStatic = MethodKind::static_method;
+constexpr MethodKind kInstance = MethodKind::instance_method;
+
+using bindings::ArmObject;
+using bindings::NeckObject;
+
+constexpr MethodStubInfo kArmMethods[] = {
+    {"__new__", kArmNewArgs, returns<ArmObject>, TORSO_DOC_ARM_NEW, kConstructor},
+    {"default_left", {}, returns<ArmObject>, TORSO_DOC_DEFAULT_LEFT, kStatic},
+    {"default_right", {}, returns<ArmObject>, TORSO_DOC_DEFAULT_RIGHT, kStatic},
+    {"from_json", kFromJsonArgs, returns<ArmObject>, TORSO_DOC_FROM_JSON, kStatic},
+    {"fk", kThetaArgs, returns<Matrix>, TORSO_DOC_ARM_FK, kInstance},
+    {"ik", kRTargetArgs, returns<Pair>, TORSO_DOC_ARM_IK, kInstance},
+    {"ik_from_direction", kIkFromDirectionArgs, returns<Pair>, TORSO_DOC_IK_FROM_DIRECTION,
+     kInstance},
+    {"direction", kThetaArgs, returns<Vector>, TORSO_DOC_DIRECTION, kInstance},
+    {"is_reachable_joints", kThetaArgs, returns<bool>, TORSO_DOC_IS_REACHABLE_JOINTS, kInstance},
+    {"is_reachable_orientation", kRTargetArgs, returns<bool>, TORSO_DOC_IS_REACHABLE_ORIENTATION,
+     kInstance},
+    {"is_reachable_direction", kV3Args, returns<bool>, TORSO_DOC_IS_REACHABLE_DIRECTION, kInstance},
+    {"arm_arc", {}, returns<double>, TORSO_DOC_ACCESSOR, kInstance},
+    {"coupler_arc", {}, returns<double>, TORSO_DOC_ACCESSOR, kInstance},
+    {"mirror", {}, returns<bool>, TORSO_DOC_ACCESSOR, kInstance},
+};
+
+constexpr ArgStubInfo kJointsArgs[] = {arg<Vector>("joints")};
+constexpr ArgStubInfo kRArgs[] = {arg<Matrix>("r")};
+
+constexpr MethodStubInfo kNeckMethods[] = {
+    {"__new__", {}, returns<NeckObject>, "", kConstructor},
+    {"fk", kJointsArgs, returns<Matrix>, TORSO_DOC_NECK_FK, kInstance},
+    {"ik", kRArgs, returns<Triple>, TORSO_DOC_NECK_IK, kInstance},
+};
+
+constinit Registered<PyMethodsInfo> arm_methods_entry{{&bindings::arm_spec, {}, kArmMethods}};
+constinit Registered<PyClassInfo> arm_class_entry{
+    {&bindings::arm_spec, TORSO_ARM_CLASS, "", {}, {}, TORSO_MODULE_NAME}};
+constinit Registered<PyMethodsInfo> neck_methods_entry{{&bindings::neck_spec, {}, kNeckMethods}};
+constinit Registered<PyClassInfo> neck_class_entry{
+    {&bindings::neck_spec, TORSO_NECK_CLASS, "", {}, {}, TORSO_MODULE_NAME}};
+
+/* ---------------------------------------------------------------------------------------- */
+/* Registration                                                                              */
+
+// Links one entry into its registry while the shared object is loaded.
+struct Registration {
+  template <typename Record>
+  Registration(Registry<Record>& registry, Registered<Record>& entry) noexcept {
+    registry.prepend(entry);
+  }
+};
+
+// Initialisers of one translation unit run in the order of definition.
+const Registration arm_methods_registration{methods_registry, arm_methods_entry};
+const Registration arm_class_registration{class_registry, arm_class_entry};
+const Registration neck_methods_registration{methods_registry, neck_methods_entry};
+const Registration neck_class_registration{class_registry, neck_class_entry};
+
+}  // namespace
+}  // namespace stubs
