@@ -2,6 +2,8 @@
 
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 #include <variant>
 
 #include "arm/fk.hpp"
@@ -17,8 +19,10 @@ constexpr const char* kNewNames[] = {"arm_arc", "coupler_arc", "mirror"};
 constexpr const char* kThetaNames[] = {"theta_a", "theta_b"};
 constexpr const char* kRTargetNames[] = {"r_target"};
 constexpr const char* kDirectionNames[] = {"v3", "near"};
+constexpr const char* kJsonNames[] = {"json"};
 
 constexpr Signature kNew{TORSO_ARM_CLASS ".__new__()", kNewNames, 0};
+constexpr Signature kFromJson{TORSO_ARM_CLASS ".from_json()", kJsonNames, 1};
 constexpr Signature kFk{TORSO_ARM_CLASS ".fk()", kThetaNames, 2};
 constexpr Signature kDirection{TORSO_ARM_CLASS ".direction()", kThetaNames, 2};
 constexpr Signature kIsReachableJoints{TORSO_ARM_CLASS ".is_reachable_joints()", kThetaNames, 2};
@@ -55,6 +59,27 @@ PyObject* default_left(PyObject* /* static */) {
 
 PyObject* default_right(PyObject* /* static */) {
   return arm_result(arm::kDefaultRight);
+}
+
+// A new arm with the geometry that a JSON record describes.
+PyObject* from_json(PyObject* /* static */, PyObject* const* args, Py_ssize_t nargsf,
+                    PyObject* kwnames) {
+  Slots slots;
+  if (!bind_vector(kFromJson, args, nargsf, kwnames, slots)) return nullptr;
+  std::string_view json;
+  if (!convert_argument<convert_string>(kFromJson, slots, 0, &json)) return nullptr;
+  const arm::DecodeResult decoded = arm::decode_geometry(json);
+  if (const auto* geometry = std::get_if<arm::SphericalLinkGeometry>(&decoded)) {
+    return arm_result(*geometry);
+  }
+  // The message may quote the record's own text, NUL characters included.
+  const std::string message = "Invalid arms.json: " + std::get<arm::DecodeError>(decoded).message;
+  PyObject* text =
+      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+  if (text == nullptr) return api_failure();
+  PyErr_SetObject(PyExc_ValueError, text);
+  Py_DECREF(text);
+  return nullptr;
 }
 
 /* ---------------------------------------------------------------------------------------- */
@@ -200,6 +225,8 @@ PyMethodDef arm_methods[] = {
     noargs_method<default_right>("default_right",
                                  "default_right()" TORSO_SIGNATURE_END TORSO_DOC_DEFAULT_RIGHT,
                                  METH_STATIC),
+    fastcall_method<from_json>(
+        "from_json", "from_json(json)" TORSO_SIGNATURE_END TORSO_DOC_FROM_JSON, METH_STATIC),
     fastcall_method<fk>("fk", "fk($self, theta_a, theta_b)" TORSO_SIGNATURE_END TORSO_DOC_ARM_FK),
     fastcall_method<ik>("ik", "ik($self, r_target)" TORSO_SIGNATURE_END TORSO_DOC_ARM_IK),
     fastcall_method<ik_from_direction>(
