@@ -46,7 +46,8 @@ demo: build
 # ------------------------------------------------------------------------------------------
 # Tests
 
-test: cpp-test py-test typecheck fuzz-smoke
+# pytest runs last, so that its summary closes the output.
+test: cpp-test fuzz-smoke typecheck py-test
 
 cpp-test: $(VENV)/.ready
 	tools/ensure-system-packages gtest
@@ -78,13 +79,19 @@ fuzz: $(VENV)/.ready
 	  -DTORSO_BUILD_FUZZ=ON >/dev/null
 	cmake --build build/fuzz --target geometry_fuzz -j $(JOBS)
 	mkdir -p $(CORPUS)
-	build/fuzz/geometry_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=10 \
-	  -print_final_stats=1 $(CORPUS) tests/fuzz/seeds
+	@echo "Fuzzing the geometry decoder for $(FUZZ_SECONDS) s (log: build/fuzz.log)"
+	@build/fuzz/geometry_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -timeout=10 \
+	  -print_final_stats=1 $(CORPUS) tests/fuzz/seeds > build/fuzz.log 2>&1 || { \
+	  tail -n 60 build/fuzz.log; echo "error: the fuzzer found a failing input" >&2; exit 1; }
+	@grep -E '^(Done|stat::(number_of_executed_units|new_units_added|peak_rss_mb))' build/fuzz.log
 
 # ------------------------------------------------------------------------------------------
 # Benchmarks and housekeeping
 
 bench: build
+	cmake -S . -B build/bench -G Ninja -DTORSO_BUILD_MODULE=OFF -DTORSO_BUILD_BENCH=ON >/dev/null
+	cmake --build build/bench --target core_bench -j $(JOBS)
+	build/bench/core_bench
 	$(PY) bench/bench_calls.py
 
 format:

@@ -2,8 +2,11 @@
 
 from __future__ import annotations
 
+import json
 import math
+import tempfile
 from collections.abc import Sequence
+from pathlib import Path
 
 from vornalt_torso_kinematics import VornaltArmKinematics, VornaltNeckKinematics
 
@@ -88,6 +91,32 @@ def inverse_kinematics() -> None:
         print(f"  ik raises RuntimeError: {error}")
 
 
+def geometry_records() -> None:
+    heading("Arm geometry from an arms.json record")
+    records = {
+        "left": {"arm_arc": 0.7, "coupler_arc": 0.5},
+        "right": [0.7, 0.5, "positive", True],
+        "left_negative": {"arm_arc": 0.7, "coupler_arc": 0.5, "branch": {"negative": None},
+                          "note": "the other closure of the loop"},
+    }
+    with tempfile.TemporaryDirectory() as folder:
+        path = Path(folder) / "arms.json"
+        path.write_text(json.dumps(records, indent=2), encoding="utf-8")
+        # The module reads no files: the caller reads the record and passes its text.
+        loaded = json.loads(path.read_text(encoding="utf-8"))
+        for name, record in loaded.items():
+            arm = VornaltArmKinematics.from_json(json.dumps(record))
+            show_vector(f"{name:>13}: {json.dumps(record)}\n{'':>15}direction(0, 0)",
+                        arm.direction(0.0, 0.0))
+
+    broken = '{"arm_arc": 0.7,\n "coupler_arc": 0.5,\n "branch": "upward"}'
+    print("A malformed record names what is wrong and where:")
+    try:
+        VornaltArmKinematics.from_json(broken)
+    except ValueError as error:
+        print(f"  ValueError: {error}")
+
+
 def neck() -> None:
     heading("Neck: yaw, pitch and roll")
     neck = VornaltNeckKinematics()
@@ -109,6 +138,7 @@ def neck() -> None:
 def main() -> None:
     forward_kinematics()
     inverse_kinematics()
+    geometry_records()
     neck()
 
 
