@@ -112,9 +112,10 @@ template <typename MapOutcome>
 PyObject* forward_query(const Signature& signature, PyObject* self, PyObject* const* args,
                         Py_ssize_t nargsf, PyObject* kwnames, MapOutcome&& map_outcome) {
   Slots slots;
-  if (!bind_vector(signature, args, nargsf, kwnames, slots)) return nullptr;
   Receiver receiver;
-  if (!receiver.take(self, process.arm_type)) return nullptr;
+  if (!begin_method(signature, process.arm_type, self, args, nargsf, kwnames, slots, receiver)) {
+    return nullptr;
+  }
   double theta_a = 0.0;
   double theta_b = 0.0;
   if (!convert_argument<convert_float>(signature, slots, 0, &theta_a) ||
@@ -158,9 +159,10 @@ template <typename MapOutcome>
 PyObject* orientation_query(const Signature& signature, PyObject* self, PyObject* const* args,
                             Py_ssize_t nargsf, PyObject* kwnames, MapOutcome&& map_outcome) {
   Slots slots;
-  if (!bind_vector(signature, args, nargsf, kwnames, slots)) return nullptr;
   Receiver receiver;
-  if (!receiver.take(self, process.arm_type)) return nullptr;
+  if (!begin_method(signature, process.arm_type, self, args, nargsf, kwnames, slots, receiver)) {
+    return nullptr;
+  }
   Mat3 r_target;
   if (!convert_argument<convert_matrix>(signature, slots, 0, &r_target)) return nullptr;
   return map_outcome(arm::inverse_kinematics(ArmObject_CAST(self)->geometry, r_target));
@@ -172,9 +174,10 @@ template <typename MapOutcome>
 PyObject* direction_query(const Signature& signature, PyObject* self, PyObject* const* args,
                           Py_ssize_t nargsf, PyObject* kwnames, MapOutcome&& map_outcome) {
   Slots slots;
-  if (!bind_vector(signature, args, nargsf, kwnames, slots)) return nullptr;
   Receiver receiver;
-  if (!receiver.take(self, process.arm_type)) return nullptr;
+  if (!begin_method(signature, process.arm_type, self, args, nargsf, kwnames, slots, receiver)) {
+    return nullptr;
+  }
   Vec3 v3{0.0, 0.0, 0.0};
   std::optional<JointPair> near;
   if (!convert_argument<convert_vector>(signature, slots, 0, &v3)) return nullptr;

@@ -373,6 +373,12 @@ bool Receiver::take(PyObject* self, PyTypeObject* type) {
   return true;
 }
 
+bool begin_method(const Signature& signature, PyTypeObject* type, PyObject* self,
+                  PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames, Slots& slots,
+                  Receiver& receiver) {
+  return bind_vector(signature, args, nargsf, kwnames, slots) && receiver.take(self, type);
+}
+
 /* ---------------------------------------------------------------------------------------- */
 /* Result converters                                                                         */
 

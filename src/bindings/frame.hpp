@@ -112,6 +112,12 @@ class Receiver {
   PyObject* object_ = nullptr;
 };
 
+// Binds an instance method's arguments, then takes its receiver: the steps every instance
+// method with parameters begins with.
+bool begin_method(const Signature& signature, PyTypeObject* type, PyObject* self,
+                  PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames, Slots& slots,
+                  Receiver& receiver);
+
 /* ---------------------------------------------------------------------------------------- */
 /* Result converters                                                                         */
 /* Each makes new objects; null (with the internal fault raised) when the interpreter cannot */

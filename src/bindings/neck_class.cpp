@@ -25,9 +25,10 @@ PyObject* neck_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 PyObject* fk(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   Slots slots;
-  if (!bind_vector(kFk, args, nargsf, kwnames, slots)) return nullptr;
   Receiver receiver;
-  if (!receiver.take(self, process.neck_type)) return nullptr;
+  if (!begin_method(kFk, process.neck_type, self, args, nargsf, kwnames, slots, receiver)) {
+    return nullptr;
+  }
   std::array<double, 3> joints;
   if (!convert_argument<convert_triple>(kFk, slots, 0, &joints)) return nullptr;
   return matrix_result(neck::fk({joints[0], joints[1], joints[2]}));
@@ -35,9 +36,10 @@ PyObject* fk(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject*
 
 PyObject* ik(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   Slots slots;
-  if (!bind_vector(kIk, args, nargsf, kwnames, slots)) return nullptr;
   Receiver receiver;
-  if (!receiver.take(self, process.neck_type)) return nullptr;
+  if (!begin_method(kIk, process.neck_type, self, args, nargsf, kwnames, slots, receiver)) {
+    return nullptr;
+  }
   Mat3 r;
   if (!convert_argument<convert_matrix>(kIk, slots, 0, &r)) return nullptr;
   const neck::IkResult outcome = neck::ik(r);
