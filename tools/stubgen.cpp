@@ -108,7 +108,7 @@ std::vector<ClassStub> collect_classes() {
   return classes;
 }
 
-// Whether Python code may subclass the class: the flags of its type specification, which the
+// Whether Python code may subclass the class: the flags of its PyType_Spec, which the
 // class identity points to.
 bool subclassable(const PyClassInfo& info) {
   return (static_cast<const PyType_Spec*>(info.class_id)->flags & Py_TPFLAGS_BASETYPE) != 0;

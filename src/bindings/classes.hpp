@@ -21,7 +21,7 @@ struct NeckObject {
   PyObject_HEAD
 };
 
-// The classes' type specifications; their addresses identify the classes in stub records.
+// The classes' PyType_Spec records; their addresses identify the classes in stub records.
 extern PyType_Spec arm_spec;
 extern PyType_Spec neck_spec;
 
