@@ -47,7 +47,7 @@ demo: build
 # Tests
 
 # pytest runs last, so that its summary closes the output.
-test: cpp-test fuzz-smoke typecheck py-test
+test: check-format cpp-test fuzz-smoke typecheck py-test
 
 cpp-test: $(VENV)/.ready
 	tools/ensure-system-packages gtest
@@ -98,6 +98,7 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
 check-format:
+	tools/ensure-system-packages clang-format
 	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
