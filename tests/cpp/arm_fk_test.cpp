@@ -205,10 +205,10 @@ TEST(IntersectSmallCircles, WorkedExamples) {
 }
 
 TEST(IntersectSmallCircles, TouchingCirclesGiveTheirSinglePoint) {
-  // Circles of radius pi/4 about +z and +x touch exactly at their midpoint.
-  const auto p = arm::intersect_small_circles({0, 0, 1}, {1, 0, 0}, std::numbers::pi / 4,
-                                              std::numbers::pi / 4, 1.0);
-  if (p.has_value()) expect_vec_near(*p, {M_SQRT1_2, 0.0, M_SQRT1_2}, 1e-7);
+  // A great circle about +z and the point +x itself (radius 0) touch at +x, where h is 0.
+  const auto p = arm::intersect_small_circles({0, 0, 1}, {1, 0, 0}, std::numbers::pi / 2, 0.0, 1.0);
+  ASSERT_TRUE(p.has_value());
+  expect_vec_near(*p, {1.0, 0.0, 0.0}, 1e-15);
 }
 
 // Invariants over many joint pairs and several geometries.
