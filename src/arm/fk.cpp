@@ -5,17 +5,10 @@
 namespace arm {
 namespace {
 
-struct SinCos {
-  double sin;
-  double cos;
-};
-
 // Sine and cosine of a joint angle; an angle of exactly zero is the identity turn.
-SinCos joint_turn(double theta) {
+core::SinCos joint_turn(double theta) {
   if (theta == 0.0) return {0.0, 1.0};
-  SinCos sc;
-  ::sincos(theta, &sc.sin, &sc.cos);
-  return sc;
+  return core::sin_cos(theta);
 }
 
 // v divided componentwise by its Euclidean length.
@@ -58,11 +51,9 @@ std::optional<Vec3> intersect_small_circles(const Vec3& center_a, const Vec3& ce
 
 FkResult forward_kinematics(const SphericalLinkGeometry& geometry, double theta_a, double theta_b) {
   const double m = geometry.mirror ? -1.0 : 1.0;
-  double sin_a;
-  double cos_a;
-  ::sincos(geometry.arm_arc, &sin_a, &cos_a);
-  const SinCos turn_a = joint_turn(theta_a);
-  const SinCos turn_b = joint_turn(theta_b);
+  const auto [sin_a, cos_a] = core::sin_cos(geometry.arm_arc);
+  const core::SinCos turn_a = joint_turn(theta_a);
+  const core::SinCos turn_b = joint_turn(theta_b);
 
   // Tip A: (m sin a, 0, cos a) turned by theta_a about v_1 = +z.
   const Vec3 v_2{m * sin_a * turn_a.cos, m * sin_a * turn_a.sin, cos_a};

@@ -57,9 +57,7 @@ CandidateList enumerate_candidates(const SphericalLinkGeometry& geometry, const 
   const double m = geometry.mirror ? -1.0 : 1.0;
   const double a = geometry.arm_arc;
   const double c = geometry.coupler_arc;
-  double sin_a;
-  double cos_a;
-  ::sincos(a, &sin_a, &cos_a);
+  const double sin_a = core::sin_cos(a).sin;
   const Vec3 v_1{0.0, 0.0, 1.0};
   const Vec3 v_5{m, 0.0, 0.0};
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 
 namespace core {
 
@@ -22,6 +23,19 @@ struct JointPair {
   double theta_a;
   double theta_b;
 };
+
+// The sine and cosine of one angle.
+struct SinCos {
+  double sin;
+  double cos;
+};
+
+// Sine and cosine from one evaluation of the C library's sincos.
+inline SinCos sin_cos(double angle) {
+  SinCos sc;
+  ::sincos(angle, &sc.sin, &sc.cos);
+  return sc;
+}
 
 // Dot product, summed in index order.
 inline double dot(const Vec3& a, const Vec3& b) {

@@ -5,18 +5,6 @@
 namespace neck {
 namespace {
 
-struct SinCos {
-  double sin;
-  double cos;
-};
-
-// Sine and cosine of a nonzero joint angle, both from one sincos call.
-SinCos turn(double theta) {
-  SinCos sc;
-  ::sincos(theta, &sc.sin, &sc.cos);
-  return sc;
-}
-
 // The 3x3 identity with every off-diagonal entry +0.0.
 constexpr Mat3 identity() {
   return {{{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}}};
@@ -25,21 +13,21 @@ constexpr Mat3 identity() {
 // The yaw factor about z; the exact identity for a zero angle.
 Mat3 yaw_factor(double yaw) {
   if (yaw == 0.0) return identity();
-  const SinCos t = turn(yaw);
+  const core::SinCos t = core::sin_cos(yaw);
   return {{{t.cos, -t.sin, 0.0}, {t.sin, t.cos, 0.0}, {0.0, 0.0, 1.0}}};
 }
 
 // The pitch factor about y; the exact identity for a zero angle.
 Mat3 pitch_factor(double pitch) {
   if (pitch == 0.0) return identity();
-  const SinCos t = turn(pitch);
+  const core::SinCos t = core::sin_cos(pitch);
   return {{{t.cos, 0.0, t.sin}, {0.0, 1.0, 0.0}, {-t.sin, 0.0, t.cos}}};
 }
 
 // The roll factor about x; the exact identity for a zero angle.
 Mat3 roll_factor(double roll) {
   if (roll == 0.0) return identity();
-  const SinCos t = turn(roll);
+  const core::SinCos t = core::sin_cos(roll);
   return {{{1.0, 0.0, 0.0}, {0.0, t.cos, -t.sin}, {0.0, t.sin, t.cos}}};
 }
 

@@ -25,8 +25,8 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // Printed reference values carry six decimals.
 constexpr double kPrinted = 1e-6;
 
-constexpr SphericalLinkGeometry kLeft{0.7, 0.5, Branch::positive, false};
-constexpr SphericalLinkGeometry kRight{0.7, 0.5, Branch::positive, true};
+constexpr SphericalLinkGeometry kLeft = arm::kDefaultLeft;
+constexpr SphericalLinkGeometry kRight = arm::kDefaultRight;
 constexpr SphericalLinkGeometry kLeftNegative{0.7, 0.5, Branch::negative, false};
 
 arm::FkSolution fk(const SphericalLinkGeometry& geometry, double theta_a, double theta_b) {
