@@ -106,7 +106,6 @@ class Receiver {
 
   // Takes the receiver, or raises the TypeError of a wrong receiver type and returns false.
   bool take(PyObject* self, PyTypeObject* type);
-  PyObject* get() const { return object_; }
 
  private:
   PyObject* object_ = nullptr;
