@@ -15,8 +15,8 @@ CORPUS := build/fuzz-corpus
 # CMake and Ninja come from the virtual environment.
 export PATH := $(abspath $(VENV))/bin:$(PATH)
 
-.PHONY: build test demo bench fuzz fuzz-smoke cpp-test py-test typecheck format check-format \
-        toolchain clean
+.PHONY: build test demo pictures bench fuzz fuzz-smoke cpp-test cpp-example py-test typecheck \
+        format check-format toolchain clean
 
 # ------------------------------------------------------------------------------------------
 # Environment
@@ -40,14 +40,20 @@ build: $(VENV)/.ready
 	$(PY) -m pip install -q --no-build-isolation --no-deps --force-reinstall .
 	@$(PY) -c "import vornalt_torso_kinematics as m; print('built', m.__file__)"
 
+# The tour, and the pictures of the workspace rendered into build/pictures.
 demo: build
 	$(PY) examples/tour.py
+	$(PY) examples/workspace.py --out build/pictures
+
+# Renders the pictures again into docs/images, the copies that the README shows.
+pictures: build
+	$(PY) examples/workspace.py --out docs/images
 
 # ------------------------------------------------------------------------------------------
 # Tests
 
 # pytest runs last, so that its summary closes the output.
-test: check-format cpp-test fuzz-smoke typecheck py-test
+test: check-format cpp-test cpp-example fuzz-smoke typecheck py-test
 
 cpp-test: $(VENV)/.ready
 	tools/ensure-system-packages gtest
@@ -55,6 +61,17 @@ cpp-test: $(VENV)/.ready
 	  -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
 	cmake --build build/cpp -j $(JOBS)
 	ctest --test-dir build/cpp --output-on-failure --no-tests=error -j $(JOBS)
+
+# The core installed as a CMake package (no Python), and examples/cpp built against it.
+cpp-example: $(VENV)/.ready
+	cmake -S . -B build/cpp-package -G Ninja -DTORSO_BUILD_MODULE=OFF >/dev/null
+	cmake --build build/cpp-package -j $(JOBS)
+	rm -rf build/cpp-install
+	cmake --install build/cpp-package --prefix build/cpp-install >/dev/null
+	cmake -S examples/cpp -B build/cpp-example -G Ninja \
+	  -DCMAKE_PREFIX_PATH=$(abspath build/cpp-install) >/dev/null
+	cmake --build build/cpp-example -j $(JOBS)
+	build/cpp-example/torso_example
 
 py-test: build
 	$(PY) -m pytest -q
