@@ -15,7 +15,7 @@ CORPUS := build/fuzz-corpus
 # CMake and Ninja come from the virtual environment.
 export PATH := $(abspath $(VENV))/bin:$(PATH)
 
-.PHONY: build test demo pictures bench fuzz fuzz-smoke cpp-test cpp-example py-test typecheck \
+.PHONY: build test demo pictures reference bench fuzz fuzz-smoke cpp-test cpp-example py-test typecheck \
         format check-format toolchain clean
 
 # ------------------------------------------------------------------------------------------
@@ -44,6 +44,10 @@ build: $(VENV)/.ready
 demo: build
 	$(PY) examples/tour.py
 	$(PY) examples/workspace.py --out build/pictures
+
+# Writes the reference pages docs/arm.md and docs/neck.md from the installed module and stubs.
+reference: build
+	$(PY) tools/make_reference.py --out docs
 
 # Renders the pictures again into docs/images, the copies that the README shows.
 pictures: build
