@@ -10,7 +10,9 @@
 
 Usage: python examples/workspace.py [--out DIRECTORY]   (default: build/pictures)
 
-Everything is computed through the module's own calls; the output is the same on every run.
+The maps come from the module's own calls. The linkage figure places the input-arm tips by
+the arm's formulas and checks them against the module's pointing direction. The output is the
+same on every run.
 """
 
 from __future__ import annotations

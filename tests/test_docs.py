@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import builtins
 import doctest
 import importlib.util
 import re
@@ -166,3 +167,19 @@ def test_readme_shows_every_picture() -> None:
                         "neck_gimbal_lock.png"]
     for name in pictures:
         assert f"](docs/images/{name})" in text, f"README does not show {name}"
+
+
+def test_reference_quotes_the_module_messages() -> None:
+    import vornalt_torso_kinematics as vtk
+
+    tool = load_tool("make_reference")
+    arm, neck = vtk.VornaltArmKinematics.default_left(), vtk.VornaltNeckKinematics()
+    calls = [
+        (tool.LOOP_NOT_CLOSED, lambda: arm.direction(1.0, 1.0)),
+        (tool.UNREACHABLE, lambda: arm.ik_from_direction([0.0, 0.0, 1.0])),
+        (tool.GIMBAL_LOCK, lambda: neck.ik([[0, 0, 1], [0, 1, 0], [-1, 0, 0]])),
+    ]
+    for (error, message), call in calls:
+        with pytest.raises(getattr(builtins, error)) as raised:
+            call()
+        assert str(raised.value) == message

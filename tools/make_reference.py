@@ -38,6 +38,8 @@ UNREACHABLE = ("RuntimeError", "Target orientation is outside the spherical 5-ba
 GIMBAL_LOCK = ("ValueError", "Gimbal lock: pitch is too close to ±π/2.")
 BAD_RECORD = ("ValueError", "Invalid arms.json: <what is wrong> at line <L> column <C>")
 
+REACHABLE_NOTE = "Answers `False` where the matching query raises; argument errors still raise."
+
 
 @dataclass(frozen=True)
 class Page:
@@ -77,6 +79,12 @@ PAGES = [
                 "out, and `mirror` may follow only a `branch`: "
                 "`[0.7, 0.5, \"negative\", true]`. The module reads no files: pass the text."
             ),
+            "ik_from_direction": "`near` is a tuple `(θ_A, θ_B)` or `None`; the distance to "
+                                 "it is the plain Euclidean one in the joint plane, without "
+                                 "wrapping angles.",
+            "is_reachable_joints": REACHABLE_NOTE,
+            "is_reachable_orientation": REACHABLE_NOTE,
+            "is_reachable_direction": REACHABLE_NOTE,
             "arm_arc": "Returns the arc from each driven joint's axis to its input-arm tip "
                        "(radians).",
             "coupler_arc": "Returns the arc of each coupler segment (radians).",
@@ -224,7 +232,7 @@ def render(page: Page, methods: list[StubMethod]) -> str:
             lines += [page.notes[method.name], ""]
         if method.name in page.failures:
             error, message = page.failures[method.name]
-            lines += [f"Raises `{error}`: \"{message}\"", ""]
+            lines += [f"Failure: `{error}` with the message \"{message}\"", ""]
     return "\n".join(lines).rstrip("\n") + "\n"
 
 
