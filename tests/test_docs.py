@@ -94,11 +94,11 @@ def test_number_comparison_of_the_examples(want: str, got: str, matches: bool) -
 
 def load_tool(name: str) -> ModuleType:
     path = ROOT / "tools" / f"{name}.py"
-    spec = importlib.util.spec_from_file_location(name, path)
-    assert spec is not None and spec.loader is not None
-    module = importlib.util.module_from_spec(spec)
+    module_spec = importlib.util.spec_from_file_location(name, path)
+    assert module_spec is not None and module_spec.loader is not None
+    module = importlib.util.module_from_spec(module_spec)
     sys.modules[name] = module
-    spec.loader.exec_module(module)
+    module_spec.loader.exec_module(module)
     return module
 
 

@@ -21,11 +21,11 @@ PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 
 @pytest.fixture(scope="module")
 def workspace() -> ModuleType:
-    spec = importlib.util.spec_from_file_location("workspace", SCRIPT)
-    assert spec is not None and spec.loader is not None
-    module = importlib.util.module_from_spec(spec)
+    module_spec = importlib.util.spec_from_file_location("workspace", SCRIPT)
+    assert module_spec is not None and module_spec.loader is not None
+    module = importlib.util.module_from_spec(module_spec)
     sys.modules["workspace"] = module
-    spec.loader.exec_module(module)
+    module_spec.loader.exec_module(module)
     return module
 
 
