@@ -341,7 +341,14 @@ void name_argument_error(const char* parameter) {
   PyObject* text = nullptr;
   PyObject* renamed = nullptr;
   PyObject* message = PyObject_Str(error);
-  if (message == nullptr) goto error;
+  if (message == nullptr) {
+    // The message is the caller's object, and its __str__ failed: that error is the caller's
+    // too, and passes through with the converter's error as its context.
+    PyObject* failure = PyErr_GetRaisedException();
+    PyException_SetContext(failure, error);  // takes over the reference to `error`
+    PyErr_SetRaisedException(failure);
+    return;
+  }
   text = PyUnicode_FromFormat("argument '%s': %U", parameter, message);
   Py_DECREF(message);
   if (text == nullptr) goto error;
