@@ -32,7 +32,9 @@ def _work() -> list[tuple[str, Callable[[], Any]]]:
         ("new", lambda: Arm(0.6, 0.4, True).coupler_arc()),
         ("new-bad", lambda: Arm(mirror=1)),
         ("from-json-bad", lambda: Arm.from_json("[0.7, 0.5, 1]")),
+        ("default-left", lambda: Arm.default_left().mirror()),
         ("default-right", lambda: Arm.default_right().mirror()),
+        ("from-json", lambda: Arm.from_json('[0.6, 0.4, "negative", true]').fk(0.3, -0.2)),
         ("neck-new", lambda: Neck(1)),
     ]
     for name, arm in (("left", left), ("right", right), ("negative", negative)):
