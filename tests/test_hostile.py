@@ -482,7 +482,15 @@ def assert_same_value(got: Any, want: Any) -> None:
         assert got.mirror() is want.mirror()
         # The branch shows only in the kinematics.
         for joints in ((0.0, 0.0), (0.3, -0.2)):
-            assert _outcome(lambda: got.fk(*joints))[0] == _outcome(lambda: want.fk(*joints))[0]
+            got_fk = _outcome(lambda: got.fk(*joints))
+            want_fk = _outcome(lambda: want.fk(*joints))
+            assert got_fk[0] == want_fk[0]
+            if want_fk[0] == "value":
+                assert_same_value(got_fk[1], want_fk[1])
+            else:
+                assert_same_error(got_fk[1], want_fk[1])
+    elif isinstance(want, Neck):
+        assert got is not want
     else:
         assert got is want or got == want, (got, want)
 
@@ -659,3 +667,73 @@ def test_constructor_keyword_names_from_c(kwargs: dict[Any, Any], message: str) 
     # A str subclass names the parameter like the str it holds.
     built = _call(Arm, (), {Name("coupler_arc"): 0.25})
     assert (built.arm_arc(), built.coupler_arc()) == (0.7, 0.25)
+
+
+# --------------------------------------------------------------------------------------------
+# Argument binding with arbitrary counts and keyword names
+
+_R = Arm.default_left().fk(0.3, -0.2)
+PLAIN = {
+    "arm_arc": 0.6, "coupler_arc": 0.4, "mirror": True, "json": '[0.6, 0.4, "negative", true]',
+    "theta_a": 0.3, "theta_b": -0.2, "r_target": _R, "v3": [0.6, 0.5, 0.6], "near": (0.3, -1.2),
+    "joints": [0.1, 0.2, 0.3], "r": _R,
+}
+QUALIFIED = {
+    "Arm": "VornaltArmKinematics.__new__()", "from_json": "VornaltArmKinematics.from_json()",
+    "neck.fk": "VornaltNeckKinematics.fk()", "neck.ik": "VornaltNeckKinematics.ik()",
+}
+BINDING_ENTRIES = [*ENTRIES, Entry("Neck", lambda _, *a, **k: Neck(*a, **k), (), 0)]
+QUALIFIED["Neck"] = "VornaltNeckKinematics.__new__()"
+
+
+def expected_binding_error(entry: Entry, qualified: str, positional: int, keywords: list[str]) -> str | None:
+    """The argument parser's message for these arguments, or None when they bind."""
+    names = [p[0] for p in entry.params]
+    if positional > len(names):
+        verb = "was" if positional == 1 else "were"
+        if entry.required == len(names):
+            return f"{qualified} takes {len(names)} positional arguments but {positional} {verb} given"
+        return (f"{qualified} takes from {entry.required} to {len(names)} positional arguments "
+                f"but {positional} {verb} given")
+    filled = set(names[:positional])
+    for keyword in keywords:
+        if keyword not in names:
+            return f"{qualified} got an unexpected keyword argument '{keyword}'"
+        if keyword in filled:
+            return f"{qualified} got multiple values for argument '{keyword}'"
+        filled.add(keyword)
+    missing = [f"'{n}'" for n in names[:entry.required] if n not in filled]
+    if not missing:
+        return None
+    listed = missing[0] if len(missing) == 1 else (
+        " and ".join(missing) if len(missing) == 2 else ", ".join(missing[:-1]) + ", and " + missing[-1])
+    noun = "argument" if len(missing) == 1 else "arguments"
+    return f"{qualified} missing {len(missing)} required positional {noun}: {listed}"
+
+
+@settings(max_examples=300, deadline=None)
+@given(
+    index=st.integers(0, len(BINDING_ENTRIES) - 1),
+    positional=st.integers(0, 5),
+    keywords=st.lists(
+        st.one_of(st.sampled_from(sorted(PLAIN)), st.text(max_size=8), st.just("\ud800")),
+        max_size=4, unique=True),
+)
+def test_binding_of_any_count_and_keyword_names(index: int, positional: int, keywords: list[str]) -> None:
+    entry = BINDING_ENTRIES[index]
+    qualified = QUALIFIED.get(entry.label, f"VornaltArmKinematics.{entry.label}()")
+    names = [p[0] for p in entry.params]
+    args = [PLAIN[names[i]] if i < len(names) else 0.0 for i in range(positional)]
+    kwargs = {k: PLAIN.get(k, 0.0) for k in keywords}
+    receiver = Neck() if entry.label.startswith("neck") else Arm.default_left()
+
+    message = expected_binding_error(entry, qualified, positional, keywords)
+    got = _outcome(lambda: entry.call(receiver, *args, **kwargs))
+    if message is None:
+        bound = dict(zip(names, args)) | kwargs
+        want = _outcome(lambda: entry.call(receiver, **bound))
+        assert got[0] == want[0] == "value", (got, want)
+        assert_same_value(got[1], want[1])
+    else:
+        assert got[0] == "error" and type(got[1]) is TypeError, got
+        assert str(got[1]) == message
