@@ -737,3 +737,22 @@ def test_binding_of_any_count_and_keyword_names(index: int, positional: int, key
     else:
         assert got[0] == "error" and type(got[1]) is TypeError, got
         assert str(got[1]) == message
+
+
+def test_a_message_that_raises_its_own_error_passes_through(arm: Any) -> None:
+    class Reraise:
+        error: TypeError | None = None
+
+        def __str__(self) -> str:
+            assert Reraise.error is not None
+            raise Reraise.error
+
+    class Value:
+        def __float__(self) -> float:
+            Reraise.error = TypeError(Reraise())
+            raise Reraise.error
+
+    with pytest.raises(TypeError) as info:
+        arm.direction(0.0, Value())
+    assert info.value is Reraise.error
+    assert info.value.__context__ is not info.value

@@ -345,7 +345,11 @@ void name_argument_error(const char* parameter) {
     // The message is the caller's object, and its __str__ failed: that error is the caller's
     // too, and passes through with the converter's error as its context.
     PyObject* failure = PyErr_GetRaisedException();
-    PyException_SetContext(failure, error);  // takes over the reference to `error`
+    if (failure != error) {
+      PyException_SetContext(failure, error);  // takes over the reference to `error`
+    } else {
+      Py_DECREF(error);  // the caller raised the converter's error itself
+    }
     PyErr_SetRaisedException(failure);
     return;
   }
