@@ -24,14 +24,18 @@ PyObject* raise_message(PyObject* type, const char* message) {
   return nullptr;
 }
 
+bool make_internal_fault_class() {
+  if (process.internal_fault != nullptr) return true;
+  process.internal_fault = PyErr_NewExceptionWithDoc(
+      TORSO_MODULE_NAME ".InternalFault",
+      "A state that no input should reach; the module is faulty, not the caller.",
+      PyExc_BaseException, nullptr);
+  return process.internal_fault != nullptr;
+}
+
 PyObject* internal_fault(const char* description) {
-  if (process.internal_fault == nullptr) {
-    process.internal_fault = PyErr_NewExceptionWithDoc(
-        TORSO_MODULE_NAME ".InternalFault",
-        "A state that no input should reach; the module is faulty, not the caller.",
-        PyExc_BaseException, nullptr);
-    if (process.internal_fault == nullptr) fatal(description);
-  }
+  if (!make_internal_fault_class()) fatal(description);
+  // Should even the message not fit in memory, the interpreter's MemoryError is set instead.
   PyErr_SetString(process.internal_fault, description);
   return nullptr;
 }

@@ -141,7 +141,8 @@ TEST(GuardedDeathTest, MemoryForWorkingValuesEndsTheProcess) {
 /* An interpreter that cannot create results                                                 */
 
 // Hooks the interpreter's memory and object domains: the allocation numbered `fail_at`
-// (counting from 0 after arm()) returns null, every other one passes through.
+// (counting from 0 after arm()) returns null, and with `persistent` every later one too;
+// every other allocation passes through.
 class FailingAllocator {
  public:
   FailingAllocator() {
@@ -155,8 +156,9 @@ class FailingAllocator {
   FailingAllocator(const FailingAllocator&) = delete;
   FailingAllocator& operator=(const FailingAllocator&) = delete;
 
-  static void arm(long fail_at) {
+  static void arm(long fail_at, bool persistent = false) {
     countdown_ = fail_at;
+    persistent_ = persistent;
     failed_ = false;
   }
   // Stops failing; whether the armed allocation was reached.
@@ -168,7 +170,11 @@ class FailingAllocator {
  private:
   static bool fail_now() {
     if (countdown_ < 0) return false;
-    if (countdown_-- > 0) return false;
+    if (countdown_ > 0) {
+      --countdown_;
+      return false;
+    }
+    if (!persistent_) countdown_ = -1;
     failed_ = true;
     return true;
   }
@@ -195,6 +201,7 @@ class FailingAllocator {
   }
 
   static inline long countdown_ = -1;
+  static inline bool persistent_ = false;
   static inline bool failed_ = false;
   PyMemAllocatorEx original_mem_{};
   PyMemAllocatorEx original_obj_{};
@@ -344,6 +351,47 @@ TEST(ApiFailure, ResultsThatCannotBeCreatedRaiseTheInternalFault) {
     Py_DECREF(args);
     Py_DECREF(receiver);
   }
+}
+
+// Memory that stays exhausted from some allocation on, in a process where no fault was
+// reported yet: every call still returns, with an exception set (the internal fault, or the
+// interpreter's MemoryError where even that cannot be made), and the process goes on.
+TEST(ApiFailure, LastingExhaustionLeavesTheProcessRunning) {
+  PyObject* arm = evaluate("arm");
+  PyObject* name = PyUnicode_FromString("fk");
+  PyObject* theta_a = PyFloat_FromDouble(0.3);
+  PyObject* theta_b = PyFloat_FromDouble(-0.2);
+  ASSERT_TRUE(arm != nullptr && name != nullptr && theta_a != nullptr && theta_b != nullptr);
+  PyObject* vector[] = {arm, theta_a, theta_b};
+
+  int failures = 0;
+  FailingAllocator allocator;
+  for (long fail_from = 0; fail_from < 40; ++fail_from) {
+    DrainedFreeLists drained;
+    FailingAllocator::arm(fail_from, /* persistent */ true);
+    PyObject* result = PyObject_VectorcallMethod(name, vector, 3, nullptr);
+    PyObject* error = PyErr_GetRaisedException();
+    const bool failed = FailingAllocator::disarm();
+    if (result != nullptr) {
+      EXPECT_EQ(error, nullptr);
+      Py_DECREF(result);
+      if (!failed) break;
+      continue;
+    }
+    ASSERT_NE(error, nullptr) << "null returned without an exception";
+    const bool memory_error = PyErr_GivenExceptionMatches(error, PyExc_MemoryError);
+    const bool fault =
+        bindings::process.internal_fault != nullptr &&
+        Py_TYPE(error) == reinterpret_cast<PyTypeObject*>(bindings::process.internal_fault);
+    EXPECT_TRUE(memory_error || fault);
+    Py_DECREF(error);
+    ++failures;
+  }
+  EXPECT_GT(failures, 0);
+  Py_DECREF(theta_b);
+  Py_DECREF(theta_a);
+  Py_DECREF(name);
+  Py_DECREF(arm);
 }
 
 }  // namespace
