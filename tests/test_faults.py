@@ -4,6 +4,7 @@ the instance go on as before. The allocator fails on demand through CPython's te
 
 from __future__ import annotations
 
+import sys
 from collections.abc import Callable
 from typing import Any
 
@@ -57,6 +58,8 @@ def test_a_result_that_cannot_be_created_is_an_internal_fault(
     call: Callable[[], Any], capfd: pytest.CaptureFixture[str]
 ) -> None:
     answer = _plain(call())
+    watched = [vtk.VornaltArmKinematics, vtk.VornaltNeckKinematics, ARM, NECK, R, D]
+    counts = [sys.getrefcount(o) for o in watched]
     faults = 0
     for fail_at in range(80):
         kind, outcome = _attempt(call, fail_at)
@@ -71,6 +74,8 @@ def test_a_result_that_cannot_be_created_is_an_internal_fault(
         assert outcome.args == ("Python API call failed",)
         faults += 1
     assert faults > 0
+    # Nothing half-built is left holding the instances, the classes or the arguments.
+    assert [sys.getrefcount(o) for o in watched] == counts
     # The interpreter's error was printed before the fault was raised.
     assert "MemoryError" in capfd.readouterr().err
     assert _plain(call()) == answer
