@@ -4,6 +4,7 @@ the instance go on as before. The allocator fails on demand through CPython's te
 
 from __future__ import annotations
 
+import gc
 import sys
 from collections.abc import Callable
 from typing import Any
@@ -39,10 +40,13 @@ def _plain(value: Any) -> Any:
 
 
 def _attempt(call: Callable[[], Any], fail_at: int) -> tuple[str, Any]:
-    # Take the free lists of floats, small tuples and lists, so that results need the allocator.
-    hold = [float(i) + 0.5 for i in range(300)]
-    hold += [tuple([i, i]) for i in range(2100)] + [tuple([i, i, i]) for i in range(2100)]
+    # Take the free lists of small tuples, lists and floats, so that results need the
+    # allocator; with the collector paused, no garbage refills them.
+    collecting = gc.isenabled()
+    gc.disable()
+    hold: list[Any] = [tuple([i, i]) for i in range(2100)] + [tuple([i, i, i]) for i in range(2100)]
     hold += [[] for _ in range(200)]
+    hold += [i + 0.5 for i in range(300)]  # no float is freed on the way
     _testcapi.set_nomemory(fail_at, fail_at + 1)  # only that one allocation fails
     try:
         return ("value", _plain(call()))
@@ -51,6 +55,8 @@ def _attempt(call: Callable[[], Any], fail_at: int) -> tuple[str, Any]:
     finally:
         _testcapi.remove_mem_hooks()
         del hold
+        if collecting:
+            gc.enable()
 
 
 @pytest.mark.parametrize("call", [q[1] for q in QUERIES], ids=[q[0] for q in QUERIES])
@@ -59,6 +65,7 @@ def test_a_result_that_cannot_be_created_is_an_internal_fault(
 ) -> None:
     answer = _plain(call())
     watched = [vtk.VornaltArmKinematics, vtk.VornaltNeckKinematics, ARM, NECK, R, D]
+    gc.collect()  # instances that earlier tests left in cycles
     counts = [sys.getrefcount(o) for o in watched]
     faults = 0
     for fail_at in range(80):
@@ -75,6 +82,7 @@ def test_a_result_that_cannot_be_created_is_an_internal_fault(
         faults += 1
     assert faults > 0
     # Nothing half-built is left holding the instances, the classes or the arguments.
+    gc.collect()
     assert [sys.getrefcount(o) for o in watched] == counts
     # The interpreter's error was printed before the fault was raised.
     assert "MemoryError" in capfd.readouterr().err
