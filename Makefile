@@ -15,8 +15,8 @@ CORPUS := build/fuzz-corpus
 # CMake and Ninja come from the virtual environment.
 export PATH := $(abspath $(VENV))/bin:$(PATH)
 
-.PHONY: build test demo pictures reference bench fuzz fuzz-smoke cpp-test cpp-example py-test typecheck \
-        format check-format toolchain clean
+.PHONY: build test demo pictures reference bench fuzz fuzz-smoke cpp-test cpp-example py-test \
+        typecheck sanitize format check-format toolchain clean
 
 # ------------------------------------------------------------------------------------------
 # Environment
@@ -105,6 +105,34 @@ fuzz: $(VENV)/.ready
 	  -print_final_stats=1 $(CORPUS) tests/fuzz/seeds > build/fuzz.log 2>&1 || { \
 	  tail -n 60 build/fuzz.log; echo "error: the fuzzer found a failing input" >&2; exit 1; }
 	@grep -E '^(Done|stat::(number_of_executed_units|new_units_added|peak_rss_mb))' build/fuzz.log
+
+# ------------------------------------------------------------------------------------------
+# Sanitizers: the module and the C++ tests built with AddressSanitizer and
+# UndefinedBehaviorSanitizer (gcc) in build/sanitize, then ctest, and pytest against the
+# sanitized module installed into build/sanitize/site. Python itself is not instrumented, so
+# its allocator is switched to malloc (PYTHONMALLOC) for ASan to see every object, and the
+# ASan runtime is preloaded, since it must come first in a process. Any report ends the run
+# with a failure. Leak detection is off: the interpreter keeps much of its memory until exit,
+# and so does the module (its class objects), which LeakSanitizer would report at every exit;
+# tests/test_leaks.py checks the module's own allocations and references instead.
+
+SANITIZE_BUILD := build/sanitize
+SANITIZE_ENV := ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:halt_on_error=1:detect_stack_use_after_return=1 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+sanitize: $(VENV)/.ready
+	tools/ensure-system-packages gtest g++
+	CXX=g++ cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DTORSO_SANITIZE=ON -DTORSO_BUILD_TESTS=ON \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
+	$(SANITIZE_ENV) cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	rm -rf $(SANITIZE_BUILD)/site
+	cmake --install $(SANITIZE_BUILD) --prefix $(SANITIZE_BUILD)/site --component Unspecified >/dev/null
+	$(SANITIZE_ENV) ctest --test-dir $(SANITIZE_BUILD) --output-on-failure --no-tests=error -j $(JOBS)
+	export $(SANITIZE_ENV) PYTHONMALLOC=malloc PYTHONPATH=$(abspath $(SANITIZE_BUILD)/site) \
+	  LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)"; \
+	$(PY) -c "import vornalt_torso_kinematics as m; \
+	  assert m.__file__.startswith('$(abspath $(SANITIZE_BUILD))'), m.__file__"; \
+	$(PY) -m pytest -q -p no:cacheprovider
 
 # ------------------------------------------------------------------------------------------
 # Benchmarks and housekeeping

@@ -24,14 +24,18 @@ PyObject* raise_message(PyObject* type, const char* message) {
   return nullptr;
 }
 
+bool make_internal_fault_class() {
+  if (process.internal_fault != nullptr) return true;
+  process.internal_fault = PyErr_NewExceptionWithDoc(
+      TORSO_MODULE_NAME ".InternalFault",
+      "A state that no input should reach; the module is faulty, not the caller.",
+      PyExc_BaseException, nullptr);
+  return process.internal_fault != nullptr;
+}
+
 PyObject* internal_fault(const char* description) {
-  if (process.internal_fault == nullptr) {
-    process.internal_fault = PyErr_NewExceptionWithDoc(
-        TORSO_MODULE_NAME ".InternalFault",
-        "A state that no input should reach; the module is faulty, not the caller.",
-        PyExc_BaseException, nullptr);
-    if (process.internal_fault == nullptr) fatal(description);
-  }
+  if (!make_internal_fault_class()) fatal(description);
+  // Should even the message not fit in memory, the interpreter's MemoryError is set instead.
   PyErr_SetString(process.internal_fault, description);
   return nullptr;
 }
@@ -341,7 +345,18 @@ void name_argument_error(const char* parameter) {
   PyObject* text = nullptr;
   PyObject* renamed = nullptr;
   PyObject* message = PyObject_Str(error);
-  if (message == nullptr) goto error;
+  if (message == nullptr) {
+    // The message is the caller's object, and its __str__ failed: that error is the caller's
+    // too, and passes through with the converter's error as its context.
+    PyObject* failure = PyErr_GetRaisedException();
+    if (failure != error) {
+      PyException_SetContext(failure, error);  // takes over the reference to `error`
+    } else {
+      Py_DECREF(error);  // the caller raised the converter's error itself
+    }
+    PyErr_SetRaisedException(failure);
+    return;
+  }
   text = PyUnicode_FromFormat("argument '%s': %U", parameter, message);
   Py_DECREF(message);
   if (text == nullptr) goto error;

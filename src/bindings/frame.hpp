@@ -137,6 +137,11 @@ PyObject* arm_result(const arm::SphericalLinkGeometry& geometry);
 // Raises `type` with `message` as its only argument and returns null.
 PyObject* raise_message(PyObject* type, const char* message);
 
+// Creates the internal-fault exception class unless it exists; false with an exception set
+// when it cannot. Module initialisation calls it, so that reporting a fault when memory has
+// run out does not depend on creating a class.
+bool make_internal_fault_class();
+
 // Raises the internal-fault exception with `description` and returns null. A fault while
 // reporting a fault ends the process.
 PyObject* internal_fault(const char* description);

@@ -75,6 +75,7 @@ error:
 PyObject* init_module() {
   if (!bind_interpreter()) return nullptr;
   if (process.module != nullptr) return Py_NewRef(process.module);
+  if (!make_internal_fault_class()) return nullptr;
 
   PyObject* module = PyModule_Create2(&module_def, PYTHON_API_VERSION);
   if (module == nullptr) return nullptr;
