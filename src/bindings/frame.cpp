@@ -450,15 +450,6 @@ PyObject* float_list(const std::array<double, 3>& values) {
 
 }  // namespace
 
-PyObject* float_result(double value) {
-  PyObject* result = PyFloat_FromDouble(value);
-  return result != nullptr ? result : api_failure();
-}
-
-PyObject* bool_result(bool value) {
-  return Py_NewRef(value ? Py_True : Py_False);
-}
-
 PyObject* vector_result(const Vec3& value) {
   return float_list({value.x, value.y, value.z});
 }

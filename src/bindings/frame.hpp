@@ -171,8 +171,8 @@ inline bool begin_method(const Signature& signature, PyTypeObject* type, PyObjec
 /* Each makes new objects; null (with the internal fault raised) when the interpreter cannot */
 /* create them.                                                                              */
 
-PyObject* float_result(double value);
-PyObject* bool_result(bool value);
+inline PyObject* float_result(double value);
+inline PyObject* bool_result(bool value);
 PyObject* vector_result(const Vec3& value);
 PyObject* matrix_result(const Mat3& value);
 PyObject* pair_result(const JointPair& value);
@@ -193,6 +193,15 @@ PyObject* internal_fault(const char* description);
 // Reports that an interpreter call failed to make an object: prints the pending error to
 // standard error, raises the internal fault "Python API call failed" and returns null.
 PyObject* api_failure();
+
+inline PyObject* float_result(double value) {
+  PyObject* result = PyFloat_FromDouble(value);
+  return result != nullptr ? result : api_failure();
+}
+
+inline PyObject* bool_result(bool value) {
+  return Py_NewRef(value ? Py_True : Py_False);
+}
 
 // Writes a diagnostic to standard error and ends the process.
 [[noreturn]] void fatal(const char* description);
