@@ -88,17 +88,16 @@ fuzz: $(VENV)/.ready
 # ------------------------------------------------------------------------------------------
 # Benchmarks and housekeeping
 
-# The C++ suite writes its JSON report for the Python suite, which times every method beside
-# its floor (an extension built here for the benchmark alone) and its alternatives, and writes
-# bench/results.md, bench/results.json and bench/results.png.
+# The Python suite times every method beside its floor (an extension built here for the
+# benchmark alone) and its alternatives, in rounds with the C++ suite, whose JSON reports it
+# reads; it writes bench/results.md, bench/results.json and bench/results.png.
 bench: build
 	tools/ensure-system-packages benchmark
 	cmake -S . -B build/bench -G Ninja -DTORSO_BUILD_MODULE=OFF -DTORSO_BUILD_BENCH=ON \
 	  -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
 	cmake --build build/bench --target core_bench torso_floor -j $(JOBS)
-	build/bench/core_bench --benchmark_repetitions=9 --benchmark_report_aggregates_only=true \
-	  --benchmark_min_time=0.2 --benchmark_out=build/bench/core.json --benchmark_out_format=json
-	$(PY) bench/bench_calls.py --core build/bench/core.json --floor build/bench/floor --out bench
+	$(PY) bench/bench_calls.py --core-bench build/bench/core_bench --floor build/bench/floor \
+	  --out bench
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')

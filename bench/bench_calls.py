@@ -1,13 +1,18 @@
 """Time per call of every method of both classes, beside its floor and its alternatives.
 
-Run with `make bench`, which first runs the C++ suite (build/bench/core_bench) and passes its
-JSON report here. For each method, one run measures in turn: the module; its floor (the
-torso_floor extension built for the benchmark: same calling convention, same arguments,
-cheapest conversion, a constant result of the same shape); the same closed form in plain
-Python with math and with numpy; and, for the neck, scipy's Rotation. Each timing is the
-median of many interleaved repeats of timeit. The results are written to bench/results.md,
-bench/results.json and bench/results.png, with a pass or miss for every target. Nothing here
-asserts a time: the exit status is 0 whether targets pass or not.
+Run with `make bench`, which builds the C++ suite (build/bench/core_bench) and the floor
+extension and then runs this script. For each method, the script times in turn: the module;
+its floor (the torso_floor extension built for the benchmark: same calling convention, same
+arguments, cheapest conversion, a constant result of the same shape); the same closed form in
+plain Python with math and with numpy; and, for the neck, scipy's Rotation.
+
+The machine is shared and noisy, so both suites run in the same rounds: each round runs the
+C++ suite once (its JSON report, --benchmark_out, is read back) and then takes one timeit
+sample of every Python statement, in a rotating order. Every figure is the median over the
+rounds, and the ratios between the suites compare figures taken in the same time windows.
+The results are written to bench/results.md, bench/results.json and bench/results.png, with a
+pass or miss for every target. Nothing here asserts a time: the exit status is 0 whether the
+targets pass or not.
 
 A memory check follows: the memory still held after many calls of each query.
 """
@@ -21,7 +26,9 @@ import math
 import os
 import platform
 import statistics
+import subprocess
 import sys
+import time
 import timeit
 import tracemalloc
 from collections.abc import Callable
@@ -181,19 +188,47 @@ def calibrate(timer: timeit.Timer, target_seconds: float) -> int:
         number *= 4
 
 
-def measure(statements: dict[str, str], ns: dict[str, object], repeats: int,
-            target_seconds: float) -> dict[str, float]:
-    """Median ns per call of each statement, the statements interleaved repeat by repeat."""
-    timers = {key: timeit.Timer(stmt, globals=ns) for key, stmt in statements.items()}
-    numbers = {key: calibrate(timer, target_seconds) for key, timer in timers.items()}
-    samples: dict[str, list[float]] = {key: [] for key in timers}
-    keys = list(timers)
-    for repeat in range(repeats):
-        # Rotate the order, so that no variant always runs right after the same neighbour.
-        shift = repeat % len(keys)
-        for key in keys[shift:] + keys[:shift]:
-            samples[key].append(timers[key].timeit(numbers[key]) / numbers[key] * 1e9)
-    return {key: statistics.median(values) for key, values in samples.items()}
+class Sampler:
+    """Timeit samples of a set of statements, each loop calibrated once to a fixed length."""
+
+    def __init__(self, statements: dict[str, str], ns: dict[str, object],
+                 target_seconds: float) -> None:
+        self.timers = {key: timeit.Timer(stmt, timer=time.process_time, globals=ns)
+                       for key, stmt in statements.items()}
+        self.numbers = {key: calibrate(timer, target_seconds)
+                        for key, timer in self.timers.items()}
+        self.samples: dict[str, list[float]] = {key: [] for key in self.timers}
+
+    def sample(self, round_index: int, per_round: int) -> None:
+        """`per_round` samples of each statement, interleaved, starting at a rotating place."""
+        keys = list(self.timers)
+        for k in range(per_round):
+            shift = (round_index * per_round + k) % len(keys)
+            for key in keys[shift:] + keys[:shift]:
+                number = self.numbers[key]
+                self.samples[key].append(self.timers[key].timeit(number) / number * 1e9)
+
+    def medians(self) -> dict[str, float]:
+        return {key: statistics.median(values) for key, values in self.samples.items()}
+
+
+def run_core(core_bench: Path, report: Path, min_time: float,
+             samples: dict[str, dict[str, list[float]]]) -> None:
+    """Runs the C++ suite once and appends each benchmark's figures to `samples`."""
+    run = subprocess.run([str(core_bench), f"--benchmark_min_time={min_time}",
+                          f"--benchmark_out={report}", "--benchmark_out_format=json"],
+                         capture_output=True, text=True, check=False)
+    if run.returncode != 0:
+        raise SystemExit(f"{core_bench} failed:\n{run.stdout}{run.stderr}")
+    scale = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+    for entry in json.loads(report.read_text(encoding="utf-8"))["benchmarks"]:
+        if entry.get("run_type") != "iteration" or entry.get("error_occurred"):
+            continue
+        figures = samples.setdefault(entry["name"], {"ns": [], "real_ns": [],
+                                                     "bytes_per_second": []})
+        figures["ns"].append(entry["cpu_time"] * scale[entry["time_unit"]])
+        figures["real_ns"].append(entry["real_time"] * scale[entry["time_unit"]])
+        figures["bytes_per_second"].append(entry.get("bytes_per_second", 0.0))
 
 
 # ------------------------------------------------------------------------------------------
@@ -213,19 +248,10 @@ class Target:
         return self.measured <= self.limit if self.sense == "<=" else self.measured >= self.limit
 
 
-def core_medians(report: dict[str, object]) -> dict[str, dict[str, float]]:
-    """Median real time (ns) and bytes per second of each C++ benchmark."""
-    medians: dict[str, dict[str, float]] = {}
-    for entry in report["benchmarks"]:  # type: ignore[attr-defined]
-        if entry.get("aggregate_name") != "median":
-            continue
-        scale = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}[entry["time_unit"]]
-        medians[entry["run_name"]] = {
-            "ns": entry["real_time"] * scale,
-            "cpu_ns": entry["cpu_time"] * scale,
-            "bytes_per_second": entry.get("bytes_per_second", 0.0),
-        }
-    return medians
+def core_medians(samples: dict[str, dict[str, list[float]]]) -> dict[str, dict[str, float]]:
+    """Median CPU time (ns), real time and bytes per second of each C++ benchmark."""
+    return {name: {key: statistics.median(values) for key, values in figures.items()}
+            for name, figures in samples.items()}
 
 
 def targets(table: list[Row], core: dict[str, dict[str, float]]) -> list[Target]:
@@ -343,19 +369,25 @@ def fmt(value: float) -> str:
 
 def write_markdown(path: Path, info: dict[str, str], table: list[Row], reference: float,
                    core: dict[str, dict[str, float]], found: list[Target],
-                   held: list[dict[str, object]], changes: str, repeats: int) -> None:
+                   held: list[dict[str, object]], changes: str,
+                   args: argparse.Namespace) -> None:
     lines = [
         "# Time per call",
         "",
         f"Machine: {info['cpu']}, {info['cores']} cores (shared); {info['platform']}.  ",
         f"Python {info['python']} ({info['implementation']}), numpy {info['numpy']}, "
         f"scipy {info['scipy']}.  ",
-        "Command: `make bench` (the C++ suite `build/bench/core_bench`, then "
-        "`bench/bench_calls.py`).",
+        "Command: `make bench` (builds the C++ suite `build/bench/core_bench` and the floor "
+        "extension, then runs `bench/bench_calls.py`, which drives both suites).",
         "",
-        f"Python times are medians of {repeats} interleaved timeit repeats, in ns per call; "
-        "C++ times are Google Benchmark medians of real time. The ratios hold on a noisy "
-        "machine; the absolute times are for information only. The floor is an extension "
+        f"Both suites run in the same {args.rounds} rounds: each round runs the C++ suite "
+        f"once (Google Benchmark, at least {args.core_seconds} s per benchmark) and takes "
+        f"{args.per_round} interleaved timeit samples of every Python statement. Every figure "
+        "is the median over the rounds, in ns of CPU time per call (the process's own time, "
+        "which other load on the machine disturbs least; real times of the C++ suite are given "
+        "beside). The ratios hold on a noisy machine; the absolute times are for information "
+        "only. Debian's Google Benchmark library warns that it was built for debugging; that "
+        "concerns only its own bookkeeping around the timed loops. The floor is an extension "
         "built for the benchmark alone, with the same calling convention and arguments, that "
         "returns a constant result of the same shape. "
         f"For reference, `math.atan2(0.3, -0.2)` takes {fmt(reference)} ns here.",
@@ -399,11 +431,11 @@ def write_markdown(path: Path, info: dict[str, str], table: list[Row], reference
         lines.append(f"| {row.name} | {fmt(added)} | `{row.core}` | {fmt(core_ns)} | "
                      f"{added / core_ns:.2f} | {limit} |")
     lines += ["", "## Kinematics core (C++)", "",
-              "| benchmark | real ns | CPU ns | throughput |", "|---|---:|---:|---:|"]
+              "| benchmark | CPU ns | real ns | throughput |", "|---|---:|---:|---:|"]
     for name, values in core.items():
         rate = f"{values['bytes_per_second'] / 1e6:,.0f} MB/s" if values["bytes_per_second"] \
             else ""
-        lines.append(f"| `{name}` | {fmt(values['ns'])} | {fmt(values['cpu_ns'])} | {rate} |")
+        lines.append(f"| `{name}` | {fmt(values['ns'])} | {fmt(values['real_ns'])} | {rate} |")
     lines += ["", "## Memory held after 100,000 more calls", "",
               "| workload | Python bytes | RSS KiB |", "|---|---:|---:|"]
     for entry in held:
@@ -447,15 +479,21 @@ def write_chart(path: Path, table: list[Row], reference: float) -> None:
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--core", type=Path, required=True,
-                        help="JSON report of build/bench/core_bench (--benchmark_out)")
+    parser.add_argument("--core-bench", type=Path, required=True,
+                        help="the C++ suite, build/bench/core_bench")
+    parser.add_argument("--core-report", type=Path, default=None,
+                        help="where the C++ suite writes its JSON report (default: beside it)")
     parser.add_argument("--floor", type=Path, required=True,
                         help="directory holding the torso_floor extension")
     parser.add_argument("--out", type=Path, default=Path(__file__).resolve().parent,
                         help="directory for results.md, results.json and results.png")
-    parser.add_argument("--repeats", type=int, default=25)
+    parser.add_argument("--rounds", type=int, default=15)
+    parser.add_argument("--per-round", type=int, default=3,
+                        help="samples of each Python statement per round")
     parser.add_argument("--seconds", type=float, default=0.004,
-                        help="length of one timed loop")
+                        help="length of one timed Python loop")
+    parser.add_argument("--core-seconds", type=float, default=0.05,
+                        help="minimum time of each C++ benchmark per round")
     args = parser.parse_args()
 
     sys.path.insert(0, str(args.floor.resolve()))
@@ -463,17 +501,37 @@ def main() -> None:
 
     ns = namespace(torso_floor)
     check_agreement(ns)
-    core = core_medians(json.loads(args.core.read_text(encoding="utf-8")))
+    core_report = args.core_report or args.core_bench.parent / "core.json"
 
     table = rows()
-    reference = measure({"atan2": "atan2(0.3, -0.2)"}, ns, args.repeats, args.seconds)["atan2"]
-    print(f"Python {sys.version.split()[0]}; median of {args.repeats} repeats; ns per call; "
+    reference_sampler = Sampler({"atan2": "atan2(0.3, -0.2)"}, ns, args.seconds)
+    samplers = [Sampler(row.statements, ns, args.seconds) for row in table]
+    core_samples: dict[str, dict[str, list[float]]] = {}
+    repeats = args.rounds * args.per_round
+    print(f"{args.rounds} rounds of the C++ suite and {args.per_round} samples of each Python "
+          "statement", flush=True)
+    for round_index in range(args.rounds):
+        run_core(args.core_bench, core_report, args.core_seconds, core_samples)
+        reference_sampler.sample(round_index, args.per_round)
+        for sampler in samplers:
+            sampler.sample(round_index, args.per_round)
+        print(".", end="", flush=True)
+    print()
+    core = core_medians(core_samples)
+    reference = reference_sampler.medians()["atan2"]
+    for row, sampler in zip(table, samplers):
+        row.times = sampler.medians()
+
+    print(f"Python {sys.version.split()[0]}; median of {repeats} samples; ns per call; "
           f"math.atan2(0.3, -0.2): {reference:.1f}")
     print(f"{'method':<52}" + "".join(f"{v:>10}" for v in VARIANTS))
     for row in table:
-        row.times = measure(row.statements, ns, args.repeats, args.seconds)
         print(f"{row.name:<52}" + "".join(
             f"{row.times[v]:>10.1f}" if v in row.times else f"{'':>10}" for v in VARIANTS))
+    print(f"\n{'C++ benchmark (median of rounds)':<52}{'CPU ns':>10}{'real ns':>10}{'MB/s':>10}")
+    for name, figures in core.items():
+        rate = f"{figures['bytes_per_second'] / 1e6:>10.0f}" if figures["bytes_per_second"] else ""
+        print(f"{name:<52}{figures['ns']:>10.1f}{figures['real_ns']:>10.1f}{rate}")
 
     found = targets(table, core)
     print()
@@ -487,11 +545,12 @@ def main() -> None:
     changes = changes_file.read_text(encoding="utf-8") if changes_file.exists() else ""
     args.out.mkdir(parents=True, exist_ok=True)
     write_markdown(args.out / "results.md", info, table, reference, core, found, held, changes,
-                   args.repeats)
+                   args)
     report = {
         "command": "make bench",
         "machine": info,
-        "repeats": args.repeats,
+        "rounds": args.rounds,
+        "python_samples_per_round": args.per_round,
         "reference_atan2_ns": reference,
         "python": [{"method": row.name, "kind": row.kind, "core": row.core,
                     "statements": row.statements, "median_ns": row.times} for row in table],
