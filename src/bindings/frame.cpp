@@ -402,8 +402,7 @@ error:
 bool Receiver::refuse(PyObject* self, PyTypeObject* type) {
   // A heap type's name is "module.Class"; messages name the class alone.
   const char* dot = std::strrchr(type->tp_name, '.');
-  return cannot_convert(self == nullptr ? Py_None : self,
-                        dot != nullptr ? dot + 1 : type->tp_name);
+  return cannot_convert(self == nullptr ? Py_None : self, dot != nullptr ? dot + 1 : type->tp_name);
 }
 
 /* ---------------------------------------------------------------------------------------- */
@@ -455,7 +454,30 @@ PyObject* vector_result(const Vec3& value) {
 }
 
 PyObject* matrix_result(const Mat3& value) {
-  return list_of<3>([&](std::size_t i) { return float_list(value[i]); });
+  PyObject* rows = PyList_New(3);
+  if (rows == nullptr) return api_failure();
+  // Each row joins the matrix before it is filled, so that one release frees everything
+  // made so far; a list frees the slots it has not been given yet as empty ones.
+  for (Py_ssize_t i = 0; i < 3; ++i) {
+    PyObject* row = PyList_New(3);
+    if (row == nullptr) {
+      api_failure();
+      Py_DECREF(rows);
+      return nullptr;
+    }
+    PyList_SET_ITEM(rows, i, row);
+    for (Py_ssize_t j = 0; j < 3; ++j) {
+      PyObject* item =
+          PyFloat_FromDouble(value[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)]);
+      if (item == nullptr) {
+        api_failure();
+        Py_DECREF(rows);
+        return nullptr;
+      }
+      PyList_SET_ITEM(row, j, item);
+    }
+  }
+  return rows;
 }
 
 PyObject* pair_result(const JointPair& value) {
