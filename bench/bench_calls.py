@@ -212,10 +212,12 @@ class Sampler:
         return {key: statistics.median(values) for key, values in self.samples.items()}
 
 
-def run_core(core_bench: Path, report: Path, min_time: float,
+def run_core(core_bench: Path, report: Path, min_time: float, repetitions: int,
              samples: dict[str, dict[str, list[float]]]) -> None:
-    """Runs the C++ suite once and appends each benchmark's figures to `samples`."""
+    """Runs the C++ suite once, `repetitions` short runs of each benchmark, and appends each
+    run's figures to `samples`."""
     run = subprocess.run([str(core_bench), f"--benchmark_min_time={min_time}",
+                          f"--benchmark_repetitions={repetitions}",
                           f"--benchmark_out={report}", "--benchmark_out_format=json"],
                          capture_output=True, text=True, check=False)
     if run.returncode != 0:
@@ -381,8 +383,9 @@ def write_markdown(path: Path, info: dict[str, str], table: list[Row], reference
         "extension, then runs `bench/bench_calls.py`, which drives both suites).",
         "",
         f"Both suites run in the same {args.rounds} rounds: each round runs the C++ suite "
-        f"once (Google Benchmark, at least {args.core_seconds} s per benchmark) and takes "
-        f"{args.per_round} interleaved timeit samples of every Python statement. Every figure "
+        f"once (Google Benchmark, {args.per_round} runs of at least {args.core_seconds} s per "
+        f"benchmark) and takes {args.per_round} interleaved timeit samples of "
+        f"{args.seconds * 1e3:g} ms of every Python statement. Every figure "
         "is the median over the rounds, in ns of CPU time per call (the process's own time, "
         "which other load on the machine disturbs least; real times of the C++ suite are given "
         "beside). The ratios hold on a noisy machine; the absolute times are for information "
@@ -487,13 +490,15 @@ def main() -> None:
                         help="directory holding the torso_floor extension")
     parser.add_argument("--out", type=Path, default=Path(__file__).resolve().parent,
                         help="directory for results.md, results.json and results.png")
-    parser.add_argument("--rounds", type=int, default=15)
+    # Short samples are less often disturbed by other load; many of them keep the medians
+    # steady.
+    parser.add_argument("--rounds", type=int, default=25)
     parser.add_argument("--per-round", type=int, default=3,
-                        help="samples of each Python statement per round")
-    parser.add_argument("--seconds", type=float, default=0.004,
+                        help="samples of each Python statement and C++ benchmark per round")
+    parser.add_argument("--seconds", type=float, default=0.002,
                         help="length of one timed Python loop")
-    parser.add_argument("--core-seconds", type=float, default=0.05,
-                        help="minimum time of each C++ benchmark per round")
+    parser.add_argument("--core-seconds", type=float, default=0.01,
+                        help="minimum time of one run of a C++ benchmark")
     args = parser.parse_args()
 
     sys.path.insert(0, str(args.floor.resolve()))
@@ -508,10 +513,11 @@ def main() -> None:
     samplers = [Sampler(row.statements, ns, args.seconds) for row in table]
     core_samples: dict[str, dict[str, list[float]]] = {}
     repeats = args.rounds * args.per_round
-    print(f"{args.rounds} rounds of the C++ suite and {args.per_round} samples of each Python "
-          "statement", flush=True)
+    print(f"{args.rounds} rounds of the C++ suite and of the Python statements, "
+          f"{args.per_round} samples of each per round", flush=True)
     for round_index in range(args.rounds):
-        run_core(args.core_bench, core_report, args.core_seconds, core_samples)
+        run_core(args.core_bench, core_report, args.core_seconds, args.per_round,
+                 core_samples)
         reference_sampler.sample(round_index, args.per_round)
         for sampler in samplers:
             sampler.sample(round_index, args.per_round)

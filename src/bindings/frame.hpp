@@ -263,6 +263,16 @@ PyObject* new_entry(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexce
   return guarded([&] { return Body(type, args, kwargs); });
 }
 
+// As new_entry, for a constructor that converts no argument and so runs no Python code but
+// its own: as with noargs_entry, only a null result needs its error indicator checked.
+template <PyObject* (*Body)(PyTypeObject*, PyObject*, PyObject*)>
+PyObject* plain_new_entry(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+  return without_exceptions([&] {
+    PyObject* result = Body(type, args, kwargs);
+    return result != nullptr ? result : checked_result(result);
+  });
+}
+
 // Method-table entry of a vector-call method.
 template <PyObject* (*Body)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)>
 constexpr PyMethodDef fastcall_method(const char* name, const char* doc, int extra_flags = 0) {
