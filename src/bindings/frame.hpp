@@ -73,16 +73,13 @@ inline bool bind_vector(const Signature& signature, PyObject* const* args, Py_ss
 }
 
 // Binds a constructor's argument tuple and keyword dictionary (which may be null).
-inline bool bind_tuple(const Signature& signature, PyObject* args, PyObject* kwargs,
-                       Slots& slots);
+inline bool bind_tuple(const Signature& signature, PyObject* args, PyObject* kwargs, Slots& slots);
 
 // bind_tuple for the calls that its inline part does not settle.
-bool bind_tuple_in_full(const Signature& signature, PyObject* args, PyObject* kwargs,
-                        Slots& slots);
+bool bind_tuple_in_full(const Signature& signature, PyObject* args, PyObject* kwargs, Slots& slots);
 
 // As bind_vector: positional arguments alone, as many as the parameters take.
-inline bool bind_tuple(const Signature& signature, PyObject* args, PyObject* kwargs,
-                       Slots& slots) {
+inline bool bind_tuple(const Signature& signature, PyObject* args, PyObject* kwargs, Slots& slots) {
   const Py_ssize_t given = PyTuple_GET_SIZE(args);
   if ((kwargs != nullptr && PyDict_GET_SIZE(kwargs) != 0) ||
       given < static_cast<Py_ssize_t>(signature.required) ||
@@ -161,8 +158,8 @@ class Receiver {
 // Binds an instance method's arguments, then takes its receiver: the steps every instance
 // method with parameters begins with.
 inline bool begin_method(const Signature& signature, PyTypeObject* type, PyObject* self,
-                         PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
-                         Slots& slots, Receiver& receiver) {
+                         PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames, Slots& slots,
+                         Receiver& receiver) {
   return bind_vector(signature, args, nargsf, kwnames, slots) && receiver.take(self, type);
 }
 
