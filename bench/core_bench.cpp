@@ -1,7 +1,14 @@
-// Nanoseconds per call of the kinematics core, without the interpreter: the floor under every
-// Python call. Run through `make bench`.
-#include <chrono>
-#include <cstdio>
+// Cost of the kinematics core without the interpreter, with Google Benchmark. Run through
+// `make bench`, which writes the JSON report that bench/bench_calls.py reads to hold each
+// Python method against the routine it calls.
+//
+// Every input passes through benchmark::DoNotOptimize first, so that the compiler cannot fold
+// a call into a constant, and every result is kept the same way.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <variant>
 
@@ -12,61 +19,158 @@
 
 namespace {
 
-// Keeps the optimiser from discarding a result.
+constexpr double kThetaA = 0.3;
+constexpr double kThetaB = -0.4;
+
+// A value the optimiser has to treat as unknown: a copy in memory that an empty asm statement
+// may have changed. (benchmark::DoNotOptimize lets GCC pick a general register for a double,
+// which handed sincos garbage.)
 template <typename T>
-void keep(const T& value) {
-  asm volatile("" : : "r"(&value) : "memory");
+T opaque(const T& value) {
+  T copy = value;
+  asm volatile("" : "+m"(copy));
+  return copy;
 }
 
-// Best of several timed batches, in nanoseconds per call.
-template <typename Call>
-double per_call_ns(Call&& call, int batch) {
-  double best = 1e300;
-  for (int repeat = 0; repeat < 7; ++repeat) {
-    const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < batch; ++i) call(i);
-    const auto stop = std::chrono::steady_clock::now();
-    const double ns = std::chrono::duration<double, std::nano>(stop - start).count() / batch;
-    if (ns < best) best = ns;
+arm::FkSolution reference_solution() {
+  return std::get<arm::FkSolution>(arm::forward_kinematics(arm::kDefaultLeft, kThetaA, kThetaB));
+}
+
+void BM_forward_kinematics(benchmark::State& state) {
+  const arm::SphericalLinkGeometry geometry = arm::kDefaultLeft;
+  for (auto _ : state) {
+    auto result = arm::forward_kinematics(geometry, opaque(kThetaA), opaque(kThetaB));
+    benchmark::DoNotOptimize(result);
   }
-  return best;
+}
+BENCHMARK(BM_forward_kinematics);
+
+// What forward kinematics cannot do without: the libm calls of one run (three sine-cosine
+// pairs, two cosines, four square roots) on the same arguments, and nothing else.
+void BM_forward_kinematics_libm_floor(benchmark::State& state) {
+  const arm::SphericalLinkGeometry geometry = arm::kDefaultLeft;
+  for (auto _ : state) {
+    double s[3];
+    double c[3];
+    ::sincos(opaque(geometry.arm_arc), &s[0], &c[0]);
+    ::sincos(opaque(kThetaA), &s[1], &c[1]);
+    ::sincos(opaque(kThetaB), &s[2], &c[2]);
+    double coupler_a = std::cos(opaque(geometry.coupler_arc));
+    double coupler_b = std::cos(opaque(geometry.coupler_arc));
+    double root_0 = std::sqrt(opaque(0.9));
+    double root_1 = std::sqrt(opaque(0.4));
+    double root_2 = std::sqrt(opaque(3.6));
+    double root_3 = std::sqrt(opaque(0.2));
+    benchmark::DoNotOptimize(s);
+    benchmark::DoNotOptimize(c);
+    benchmark::DoNotOptimize(coupler_a);
+    benchmark::DoNotOptimize(coupler_b);
+    benchmark::DoNotOptimize(root_0);
+    benchmark::DoNotOptimize(root_1);
+    benchmark::DoNotOptimize(root_2);
+    benchmark::DoNotOptimize(root_3);
+  }
+}
+BENCHMARK(BM_forward_kinematics_libm_floor);
+
+void BM_enumerate_candidates(benchmark::State& state) {
+  const arm::FkSolution solution = reference_solution();
+  for (auto _ : state) {
+    auto candidates = arm::enumerate_candidates(arm::kDefaultLeft, opaque(solution.v_3));
+    benchmark::DoNotOptimize(candidates);
+  }
+}
+BENCHMARK(BM_enumerate_candidates);
+
+void BM_inverse_kinematics(benchmark::State& state) {
+  const arm::FkSolution solution = reference_solution();
+  for (auto _ : state) {
+    auto pair = arm::inverse_kinematics(arm::kDefaultLeft, opaque(solution.rotation));
+    benchmark::DoNotOptimize(pair);
+  }
+}
+BENCHMARK(BM_inverse_kinematics);
+
+void BM_inverse_kinematics_from_direction(benchmark::State& state) {
+  const arm::FkSolution solution = reference_solution();
+  const std::optional<arm::JointPair> none;
+  for (auto _ : state) {
+    auto pair =
+        arm::inverse_kinematics_from_direction(arm::kDefaultLeft, opaque(solution.v_3), none);
+    benchmark::DoNotOptimize(pair);
+  }
+}
+BENCHMARK(BM_inverse_kinematics_from_direction);
+
+void BM_inverse_kinematics_from_direction_near(benchmark::State& state) {
+  const arm::FkSolution solution = reference_solution();
+  const std::optional<arm::JointPair> near = arm::JointPair{0.3, -1.2};
+  for (auto _ : state) {
+    auto pair = arm::inverse_kinematics_from_direction(arm::kDefaultLeft, opaque(solution.v_3),
+                                                       opaque(near));
+    benchmark::DoNotOptimize(pair);
+  }
+}
+BENCHMARK(BM_inverse_kinematics_from_direction_near);
+
+void BM_neck_fk(benchmark::State& state) {
+  for (auto _ : state) {
+    auto r = neck::fk({opaque(0.3), opaque(-0.2), opaque(0.1)});
+    benchmark::DoNotOptimize(r);
+  }
+}
+BENCHMARK(BM_neck_fk);
+
+void BM_neck_ik(benchmark::State& state) {
+  const core::Mat3 head = neck::fk({0.3, -0.2, 0.1});
+  for (auto _ : state) {
+    auto joints = neck::ik(opaque(head));
+    benchmark::DoNotOptimize(joints);
+  }
+}
+BENCHMARK(BM_neck_ik);
+
+// Decodes `text` repeatedly; the throughput counts its bytes.
+void decode_repeatedly(benchmark::State& state, std::string_view text) {
+  if (!std::holds_alternative<arm::SphericalLinkGeometry>(arm::decode_geometry(text))) {
+    state.SkipWithError("the benchmark record does not decode");
+    return;
+  }
+  for (auto _ : state) {
+    auto decoded = arm::decode_geometry(opaque(text));
+    benchmark::DoNotOptimize(decoded);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(text.size()));
 }
 
-void report(const char* name, double ns) {
-  std::printf("%-44s%10.1f\n", name, ns);
+// The record of a typical arms.json entry.
+void BM_decode_geometry(benchmark::State& state) {
+  decode_repeatedly(
+      state, R"({"arm_arc": 0.7, "coupler_arc": 0.5, "branch": "negative", "mirror": true})");
 }
+BENCHMARK(BM_decode_geometry);
+
+// A record of about 64 KiB, nearly all of it members the decoder skips: numbers, strings
+// with escapes, nested arrays and objects, literals.
+std::string long_record() {
+  std::string text = "{\"arm_arc\": 0.7,\n";
+  for (int i = 0; text.size() < 64 * 1024; ++i) {
+    const std::string n = std::to_string(i);
+    text += "  \"calibration_" + n + "\": {\"offset\": -1.25e-3, \"gain\": 1.0001, \"id\": " + n +
+            ", \"label\": \"joint \\\"" + n + "\\\" \\u00e9t\\u00e9\", \"samples\": [0.1, " +
+            "-2, 3e10, true, false, null, [1, 2, {\"deep\": []}]]},\n";
+  }
+  text += "  \"coupler_arc\": 0.5, \"branch\": {\"positive\": null}, \"mirror\": false}\n";
+  return text;
+}
+
+void BM_decode_geometry_long_record(benchmark::State& state) {
+  static const std::string text = long_record();
+  decode_repeatedly(state, text);
+}
+BENCHMARK(BM_decode_geometry_long_record);
 
 }  // namespace
 
-int main() {
-  const arm::SphericalLinkGeometry left = arm::kDefaultLeft;
-  const arm::FkSolution solution =
-      std::get<arm::FkSolution>(arm::forward_kinematics(left, 0.3, -0.4));
-  const std::optional<arm::JointPair> near = arm::JointPair{0.3, -1.2};
-  const core::Mat3 head = neck::fk({0.3, -0.2, 0.1});
-  constexpr std::string_view record =
-      R"({"arm_arc": 0.7, "coupler_arc": 0.5, "branch": "negative", "mirror": true})";
-  constexpr int kBatch = 200'000;
-
-  std::printf("%-44s%10s\n", "kinematics core", "ns/call");
-  report("arm::forward_kinematics",
-         per_call_ns([&](int i) { keep(arm::forward_kinematics(left, 0.3 + i * 1e-9, -0.4)); },
-                     kBatch));
-  report("arm::enumerate_candidates",
-         per_call_ns([&](int) { keep(arm::enumerate_candidates(left, solution.v_3)); }, kBatch));
-  report("arm::inverse_kinematics",
-         per_call_ns([&](int) { keep(arm::inverse_kinematics(left, solution.rotation)); }, kBatch));
-  report("arm::inverse_kinematics_from_direction",
-         per_call_ns(
-             [&](int) { keep(arm::inverse_kinematics_from_direction(left, solution.v_3, near)); },
-             kBatch));
-  report("arm::decode_geometry",
-         per_call_ns([&](int) { keep(arm::decode_geometry(record)); }, kBatch));
-  report("neck::fk", per_call_ns(
-                         [&](int i) {
-                           keep(neck::fk({0.3 + i * 1e-9, -0.2, 0.1}));
-                         },
-                         kBatch));
-  report("neck::ik", per_call_ns([&](int) { keep(neck::ik(head)); }, kBatch));
-  return 0;
-}
+BENCHMARK_MAIN();

@@ -150,8 +150,8 @@ bool bind_positional(const Signature& signature, PyObject* const* positional, Py
 
 }  // namespace
 
-bool bind_vector(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
-                 PyObject* kwnames, Slots& slots) {
+bool bind_vector_in_full(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
+                         PyObject* kwnames, Slots& slots) {
   const Py_ssize_t given = PyVectorcall_NARGS(nargsf);
   if (!bind_positional(signature, args, given, slots)) return false;
   if (kwnames != nullptr) {
@@ -165,7 +165,8 @@ bool bind_vector(const Signature& signature, PyObject* const* args, Py_ssize_t n
   return missing_required(signature, slots);
 }
 
-bool bind_tuple(const Signature& signature, PyObject* args, PyObject* kwargs, Slots& slots) {
+bool bind_tuple_in_full(const Signature& signature, PyObject* args, PyObject* kwargs,
+                        Slots& slots) {
   const Py_ssize_t given = PyTuple_GET_SIZE(args);
   if (!bind_positional(signature, &PyTuple_GET_ITEM(args, 0), given, slots)) return false;
   if (kwargs != nullptr) {
@@ -222,7 +223,7 @@ bool is_numpy_bool_type(PyTypeObject* type) {
 
 // A new reference to object[i], fetched with an integer index object. An exact list or tuple
 // is read directly, which is what indexing it would do: neither can override item access.
-PyObject* item_at(PyObject* object, std::size_t i) {
+[[gnu::always_inline]] inline PyObject* item_at(PyObject* object, std::size_t i) {
   const auto index = static_cast<Py_ssize_t>(i);
   // A list may have shrunk while an earlier item was converted; indexing then raises.
   if (PyList_CheckExact(object) && index < PyList_GET_SIZE(object)) {
@@ -240,9 +241,18 @@ PyObject* item_at(PyObject* object, std::size_t i) {
 // `convert_item(item, index)`.
 template <typename ConvertItem>
 bool convert_three(PyObject* object, ConvertItem&& convert_item) {
-  if (!PySequence_Check(object)) return cannot_convert(object, "Sequence");
-  const Py_ssize_t length = PyObject_Size(object);
-  if (length < 0) return false;
+  Py_ssize_t length;
+  // An exact list or tuple is a sequence whose length is its size; asking the protocols
+  // would give the same answers.
+  if (PyList_CheckExact(object)) {
+    length = PyList_GET_SIZE(object);
+  } else if (PyTuple_CheckExact(object)) {
+    length = PyTuple_GET_SIZE(object);
+  } else {
+    if (!PySequence_Check(object)) return cannot_convert(object, "Sequence");
+    length = PyObject_Size(object);
+    if (length < 0) return false;
+  }
   if (length != 3) {
     PyErr_Format(PyExc_ValueError, "expected a sequence of length 3 (got %zd)", length);
     return false;
@@ -289,7 +299,34 @@ bool convert_bool(PyObject* object, bool* out) {
   return true;
 }
 
+namespace {
+
+// Reads three exact floats straight from their container; false, having changed nothing,
+// when any item is something else. No Python code runs, so the items cannot change under it.
+bool read_exact_floats(PyObject* const* items, std::array<double, 3>* out) {
+  if (!PyFloat_CheckExact(items[0]) || !PyFloat_CheckExact(items[1]) ||
+      !PyFloat_CheckExact(items[2])) {
+    return false;
+  }
+  (*out)[0] = PyFloat_AS_DOUBLE(items[0]);
+  (*out)[1] = PyFloat_AS_DOUBLE(items[1]);
+  (*out)[2] = PyFloat_AS_DOUBLE(items[2]);
+  return true;
+}
+
+}  // namespace
+
 bool convert_triple(PyObject* object, std::array<double, 3>* out) {
+  // A list or tuple of three exact floats: what the general path below would read, without
+  // taking a reference to each item.
+  if (PyList_CheckExact(object) && PyList_GET_SIZE(object) == 3 &&
+      read_exact_floats(&PyList_GET_ITEM(object, 0), out)) {
+    return true;
+  }
+  if (PyTuple_CheckExact(object) && PyTuple_GET_SIZE(object) == 3 &&
+      read_exact_floats(&PyTuple_GET_ITEM(object, 0), out)) {
+    return true;
+  }
   return convert_three(
       object, [out](PyObject* item, std::size_t i) { return convert_float(item, &(*out)[i]); });
 }
@@ -377,21 +414,10 @@ error:
 /* ---------------------------------------------------------------------------------------- */
 /* Receivers                                                                                 */
 
-bool Receiver::take(PyObject* self, PyTypeObject* type) {
-  if (self == nullptr || !PyObject_TypeCheck(self, type)) {
-    // A heap type's name is "module.Class"; messages name the class alone.
-    const char* dot = std::strrchr(type->tp_name, '.');
-    return cannot_convert(self == nullptr ? Py_None : self,
-                          dot != nullptr ? dot + 1 : type->tp_name);
-  }
-  object_ = Py_NewRef(self);
-  return true;
-}
-
-bool begin_method(const Signature& signature, PyTypeObject* type, PyObject* self,
-                  PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames, Slots& slots,
-                  Receiver& receiver) {
-  return bind_vector(signature, args, nargsf, kwnames, slots) && receiver.take(self, type);
+bool Receiver::refuse(PyObject* self, PyTypeObject* type) {
+  // A heap type's name is "module.Class"; messages name the class alone.
+  const char* dot = std::strrchr(type->tp_name, '.');
+  return cannot_convert(self == nullptr ? Py_None : self, dot != nullptr ? dot + 1 : type->tp_name);
 }
 
 /* ---------------------------------------------------------------------------------------- */
@@ -438,21 +464,35 @@ PyObject* float_list(const std::array<double, 3>& values) {
 
 }  // namespace
 
-PyObject* float_result(double value) {
-  PyObject* result = PyFloat_FromDouble(value);
-  return result != nullptr ? result : api_failure();
-}
-
-PyObject* bool_result(bool value) {
-  return Py_NewRef(value ? Py_True : Py_False);
-}
-
 PyObject* vector_result(const Vec3& value) {
   return float_list({value.x, value.y, value.z});
 }
 
 PyObject* matrix_result(const Mat3& value) {
-  return list_of<3>([&](std::size_t i) { return float_list(value[i]); });
+  PyObject* rows = PyList_New(3);
+  if (rows == nullptr) return api_failure();
+  // Each row joins the matrix before it is filled, so that one release frees everything
+  // made so far; a list frees the slots it has not been given yet as empty ones.
+  for (Py_ssize_t i = 0; i < 3; ++i) {
+    PyObject* row = PyList_New(3);
+    if (row == nullptr) {
+      api_failure();
+      Py_DECREF(rows);
+      return nullptr;
+    }
+    PyList_SET_ITEM(rows, i, row);
+    for (Py_ssize_t j = 0; j < 3; ++j) {
+      PyObject* item =
+          PyFloat_FromDouble(value[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)]);
+      if (item == nullptr) {
+        api_failure();
+        Py_DECREF(rows);
+        return nullptr;
+      }
+      PyList_SET_ITEM(row, j, item);
+    }
+  }
+  return rows;
 }
 
 PyObject* pair_result(const JointPair& value) {

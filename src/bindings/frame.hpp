@@ -50,11 +50,48 @@ inline constexpr std::size_t kMaxParameters = 3;
 using Slots = std::array<PyObject*, kMaxParameters>;
 
 // Binds a vector call's arguments (positional ones, then the values of `kwnames`).
-bool bind_vector(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
-                 PyObject* kwnames, Slots& slots);
+inline bool bind_vector(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
+                        PyObject* kwnames, Slots& slots);
+
+// bind_vector for the calls that its inline part does not settle: keywords, too few or too
+// many positional arguments.
+bool bind_vector_in_full(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
+                         PyObject* kwnames, Slots& slots);
+
+// The usual call passes every required argument by position and no keyword: nothing can be
+// missing, duplicated or unexpected then.
+inline bool bind_vector(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
+                        PyObject* kwnames, Slots& slots) {
+  const Py_ssize_t given = PyVectorcall_NARGS(nargsf);
+  if (kwnames != nullptr || given < static_cast<Py_ssize_t>(signature.required) ||
+      given > static_cast<Py_ssize_t>(signature.names.size())) {
+    return bind_vector_in_full(signature, args, nargsf, kwnames, slots);
+  }
+  slots.fill(nullptr);
+  for (Py_ssize_t i = 0; i < given; ++i) slots[static_cast<std::size_t>(i)] = args[i];
+  return true;
+}
 
 // Binds a constructor's argument tuple and keyword dictionary (which may be null).
-bool bind_tuple(const Signature& signature, PyObject* args, PyObject* kwargs, Slots& slots);
+inline bool bind_tuple(const Signature& signature, PyObject* args, PyObject* kwargs, Slots& slots);
+
+// bind_tuple for the calls that its inline part does not settle.
+bool bind_tuple_in_full(const Signature& signature, PyObject* args, PyObject* kwargs, Slots& slots);
+
+// As bind_vector: positional arguments alone, as many as the parameters take.
+inline bool bind_tuple(const Signature& signature, PyObject* args, PyObject* kwargs, Slots& slots) {
+  const Py_ssize_t given = PyTuple_GET_SIZE(args);
+  if ((kwargs != nullptr && PyDict_GET_SIZE(kwargs) != 0) ||
+      given < static_cast<Py_ssize_t>(signature.required) ||
+      given > static_cast<Py_ssize_t>(signature.names.size())) {
+    return bind_tuple_in_full(signature, args, kwargs, slots);
+  }
+  slots.fill(nullptr);
+  for (Py_ssize_t i = 0; i < given; ++i) {
+    slots[static_cast<std::size_t>(i)] = PyTuple_GET_ITEM(args, i);
+  }
+  return true;
+}
 
 /* ---------------------------------------------------------------------------------------- */
 /* Argument converters                                                                       */
@@ -105,25 +142,34 @@ class Receiver {
   ~Receiver() { Py_XDECREF(object_); }
 
   // Takes the receiver, or raises the TypeError of a wrong receiver type and returns false.
-  bool take(PyObject* self, PyTypeObject* type);
+  bool take(PyObject* self, PyTypeObject* type) {
+    if (self == nullptr || !PyObject_TypeCheck(self, type)) return refuse(self, type);
+    object_ = Py_NewRef(self);
+    return true;
+  }
 
  private:
+  // Raises the TypeError of a receiver that is not an instance of `type`.
+  static bool refuse(PyObject* self, PyTypeObject* type);
+
   PyObject* object_ = nullptr;
 };
 
 // Binds an instance method's arguments, then takes its receiver: the steps every instance
 // method with parameters begins with.
-bool begin_method(const Signature& signature, PyTypeObject* type, PyObject* self,
-                  PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames, Slots& slots,
-                  Receiver& receiver);
+inline bool begin_method(const Signature& signature, PyTypeObject* type, PyObject* self,
+                         PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames, Slots& slots,
+                         Receiver& receiver) {
+  return bind_vector(signature, args, nargsf, kwnames, slots) && receiver.take(self, type);
+}
 
 /* ---------------------------------------------------------------------------------------- */
 /* Result converters                                                                         */
 /* Each makes new objects; null (with the internal fault raised) when the interpreter cannot */
 /* create them.                                                                              */
 
-PyObject* float_result(double value);
-PyObject* bool_result(bool value);
+inline PyObject* float_result(double value);
+inline PyObject* bool_result(bool value);
 PyObject* vector_result(const Vec3& value);
 PyObject* matrix_result(const Mat3& value);
 PyObject* pair_result(const JointPair& value);
@@ -150,6 +196,15 @@ PyObject* internal_fault(const char* description);
 // standard error, raises the internal fault "Python API call failed" and returns null.
 PyObject* api_failure();
 
+inline PyObject* float_result(double value) {
+  PyObject* result = PyFloat_FromDouble(value);
+  return result != nullptr ? result : api_failure();
+}
+
+inline PyObject* bool_result(bool value) {
+  return Py_NewRef(value ? Py_True : Py_False);
+}
+
 // Writes a diagnostic to standard error and ends the process.
 [[noreturn]] void fatal(const char* description);
 
@@ -158,6 +213,10 @@ PyObject* api_failure();
 template <typename Body>
 PyObject* guarded(Body&& body) noexcept;
 
+// Runs a body so that no C++ exception leaves it; the body settles the error indicator.
+template <typename Body>
+PyObject* without_exceptions(Body&& body) noexcept;
+
 PyObject* caught_exception(const char* what) noexcept;
 
 // Passes a body's result through when it agrees with the error indicator: a value with no
@@ -165,9 +224,9 @@ PyObject* caught_exception(const char* what) noexcept;
 PyObject* checked_result(PyObject* result);
 
 template <typename Body>
-PyObject* guarded(Body&& body) noexcept {
+PyObject* without_exceptions(Body&& body) noexcept {
   try {
-    return checked_result(body());
+    return body();
   } catch (const std::bad_alloc&) {
     fatal("out of memory for a working value");
   } catch (const std::exception& error) {
@@ -177,6 +236,11 @@ PyObject* guarded(Body&& body) noexcept {
   }
 }
 
+template <typename Body>
+PyObject* guarded(Body&& body) noexcept {
+  return without_exceptions([&] { return checked_result(body()); });
+}
+
 // Adapts a body with the vector-call signature to a method-table entry.
 template <PyObject* (*Body)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)>
 PyObject* fastcall_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
@@ -184,16 +248,31 @@ PyObject* fastcall_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs
   return guarded([&] { return Body(self, args, nargsf, kwnames); });
 }
 
-// Adapts a body without parameters to a method-table entry.
+// Adapts a body without parameters to a method-table entry. These bodies (accessors and the
+// default arms) check a type and make one object: no Python code of anyone else's runs, so a
+// value they return comes with no exception pending and only a null needs checking.
 template <PyObject* (*Body)(PyObject*)>
 PyObject* noargs_entry(PyObject* self, PyObject* /* always null */) noexcept {
-  return guarded([&] { return Body(self); });
+  return without_exceptions([&] {
+    PyObject* result = Body(self);
+    return result != nullptr ? result : checked_result(result);
+  });
 }
 
 // Adapts a constructor body to a type's new slot.
 template <PyObject* (*Body)(PyTypeObject*, PyObject*, PyObject*)>
 PyObject* new_entry(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
   return guarded([&] { return Body(type, args, kwargs); });
+}
+
+// As new_entry, for a constructor that converts no argument and so runs no Python code but
+// its own: as with noargs_entry, only a null result needs its error indicator checked.
+template <PyObject* (*Body)(PyTypeObject*, PyObject*, PyObject*)>
+PyObject* plain_new_entry(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+  return without_exceptions([&] {
+    PyObject* result = Body(type, args, kwargs);
+    return result != nullptr ? result : checked_result(result);
+  });
 }
 
 // Method-table entry of a vector-call method.

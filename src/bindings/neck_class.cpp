@@ -57,7 +57,7 @@ PyMethodDef neck_methods[] = {
 
 PyType_Slot neck_slots[] = {
     {Py_tp_base, &PyBaseObject_Type},
-    {Py_tp_new, reinterpret_cast<void*>(&new_entry<neck_new>)},
+    {Py_tp_new, reinterpret_cast<void*>(&plain_new_entry<neck_new>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc_instance)},
     {Py_tp_doc, const_cast<char*>(TORSO_NECK_CLASS TORSO_NECK_NEW_SIGNATURE TORSO_SIGNATURE_END)},
     {Py_tp_methods, neck_methods},
