@@ -86,7 +86,7 @@ py-test: build
 typecheck: build
 	mkdir -p build/typecheck
 	cd build/typecheck && $(abspath $(PY)) -m mypy.stubtest vornalt_torso_kinematics
-	$(PY) -m mypy --strict examples/
+	$(PY) -m mypy --strict examples/ tools/make_reference.py
 
 fuzz-smoke:
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(FUZZ_SMOKE_SECONDS)
