@@ -35,18 +35,48 @@ bool make_internal_fault_class() {
 
 PyObject* internal_fault(const char* description) {
   if (!make_internal_fault_class()) fatal(description);
-  // Should even the message not fit in memory, the interpreter's MemoryError is set instead.
+  // An error that was pending stays visible as the fault's context. Should even the message
+  // not fit in memory, the interpreter's MemoryError is raised instead.
+  PyObject* pending = PyErr_GetRaisedException();
   PyErr_SetString(process.internal_fault, description);
+  if (pending != nullptr) {
+    PyObject* fault = PyErr_GetRaisedException();
+    PyException_SetContext(fault, pending);  // takes over the reference to `pending`
+    PyErr_SetRaisedException(fault);
+  }
   return nullptr;
 }
 
+namespace {
+
+// Writes the pending error to standard error as one line and clears it. None of Python's code
+// runs: not sys.excepthook, not sys.stderr's methods, and no sys.last_* attribute is set.
+void write_pending_error() {
+  PyObject* error = PyErr_GetRaisedException();
+  if (error == nullptr) return;
+  // The message is shown when it is the error's only argument and a plain str.
+  const char* text = nullptr;
+  PyObject* args = PyException_GetArgs(error);
+  if (args != nullptr && PyTuple_GET_SIZE(args) == 1 &&
+      PyUnicode_CheckExact(PyTuple_GET_ITEM(args, 0))) {
+    text = PyUnicode_AsUTF8(PyTuple_GET_ITEM(args, 0));
+    if (text == nullptr) PyErr_Clear();
+  }
+  std::fprintf(stderr, TORSO_MODULE_NAME ": Python API call failed: %s%s%s\n",
+               Py_TYPE(error)->tp_name, text != nullptr ? ": " : "", text != nullptr ? text : "");
+  std::fflush(stderr);
+  Py_XDECREF(args);
+  Py_DECREF(error);
+}
+
+}  // namespace
+
 PyObject* api_failure() {
-  if (PyErr_Occurred()) PyErr_Print();
+  write_pending_error();
   return internal_fault("Python API call failed");
 }
 
 PyObject* caught_exception(const char* what) noexcept {
-  PyErr_Clear();
   return internal_fault(what);
 }
 
@@ -57,7 +87,6 @@ PyObject* checked_result(PyObject* result) {
   }
   if (PyErr_Occurred()) {
     Py_DECREF(result);
-    PyErr_Clear();
     return internal_fault("an entry point returned a value with an exception set");
   }
   return result;
@@ -102,8 +131,11 @@ bool bind_keyword(const Signature& signature, PyObject* keyword, PyObject* value
     PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'",
                  signature.qualified_name, keyword);
   } else {
+    // The repr is the caller's code, which may drop the key from the dictionary it came from.
+    Py_INCREF(keyword);
     PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%R'",
                  signature.qualified_name, keyword);
+    Py_DECREF(keyword);
   }
   return false;
 }
@@ -177,7 +209,9 @@ bool bind_tuple_in_full(const Signature& signature, PyObject* args, PyObject* kw
       if (!bind_keyword(signature, keyword, value, slots)) return false;
     }
   }
-  return missing_required(signature, slots);
+  if (!missing_required(signature, slots)) return false;
+  if (kwargs != nullptr) slots.hold();
+  return true;
 }
 
 /* ---------------------------------------------------------------------------------------- */
@@ -199,26 +233,44 @@ bool cannot_convert(PyObject* object, const char* target) {
   return false;
 }
 
-// Whether a type is numpy's boolean scalar type, by its module and name.
-bool is_numpy_bool_type(PyTypeObject* type) {
-  PyObject* module = PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__");
-  if (module == nullptr) {
-    PyErr_Clear();
-    return false;
+// Whether a type is numpy's boolean scalar type, by its module and name: 1 if it is, 0 if it
+// is not, -1 with the error set when reading them raised. A type without a module is not
+// numpy's; any other error (a KeyboardInterrupt raised by a metaclass, a MemoryError) passes.
+int is_numpy_bool_type(PyTypeObject* type) {
+  PyObject* module = nullptr;
+  if (PyObject_GetOptionalAttrString(reinterpret_cast<PyObject*>(type), "__module__", &module) <
+      0) {
+    return -1;
   }
+  if (module == nullptr) return 0;
   const bool from_numpy =
       PyUnicode_Check(module) && PyUnicode_CompareWithASCIIString(module, "numpy") == 0;
   Py_DECREF(module);
-  if (!from_numpy) return false;
+  if (!from_numpy) return 0;
   PyObject* name = PyType_GetName(type);
-  if (name == nullptr) {
-    PyErr_Clear();
-    return false;
-  }
+  if (name == nullptr) return -1;
   const bool is_bool = PyUnicode_CompareWithASCIIString(name, "bool_") == 0 ||
                        PyUnicode_CompareWithASCIIString(name, "bool") == 0;
   Py_DECREF(name);
-  return is_bool;
+  return is_bool ? 1 : 0;
+}
+
+// Whether the type of `object`, held for the question, is numpy's boolean; then its truth
+// value through its number slot.
+bool numpy_truth(PyObject* object, PyTypeObject* type, bool* out) {
+  const int numpy_bool = is_numpy_bool_type(type);
+  if (numpy_bool < 0) return false;
+  if (numpy_bool == 0) return cannot_convert(object, "PyBool");
+  const inquiry truth = type->tp_as_number != nullptr ? type->tp_as_number->nb_bool : nullptr;
+  if (truth == nullptr) {
+    PyErr_Format(PyExc_TypeError, "object of type '%S' does not define a '__bool__' conversion",
+                 reinterpret_cast<PyObject*>(type));
+    return false;
+  }
+  const int value = truth(object);
+  if (value < 0) return false;
+  *out = value != 0;
+  return true;
 }
 
 // A new reference to object[i], fetched with an integer index object. An exact list or tuple
@@ -285,18 +337,13 @@ bool convert_bool(PyObject* object, bool* out) {
     *out = object == Py_True;
     return true;
   }
+  // A metaclass's code that reads the type's module may assign the object another class,
+  // which could free this one while it is looked at: it is held until the answer is known.
   PyTypeObject* type = Py_TYPE(object);
-  if (!is_numpy_bool_type(type)) return cannot_convert(object, "PyBool");
-  const inquiry truth = type->tp_as_number != nullptr ? type->tp_as_number->nb_bool : nullptr;
-  if (truth == nullptr) {
-    PyErr_Format(PyExc_TypeError, "object of type '%S' does not define a '__bool__' conversion",
-                 reinterpret_cast<PyObject*>(type));
-    return false;
-  }
-  const int value = truth(object);
-  if (value < 0) return false;
-  *out = value != 0;
-  return true;
+  Py_INCREF(type);
+  const bool converted = numpy_truth(object, type, out);
+  Py_DECREF(type);
+  return converted;
 }
 
 namespace {

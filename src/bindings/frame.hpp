@@ -46,8 +46,34 @@ struct Signature {
 
 inline constexpr std::size_t kMaxParameters = 3;
 
-// One borrowed argument per parameter; null where the caller gave none.
-using Slots = std::array<PyObject*, kMaxParameters>;
+// One argument per parameter; null where the caller gave none. The arguments of a vector call
+// or of an argument tuple belong to the caller, who keeps them until the call returns. The
+// values of a keyword dictionary are held here instead: Python code that a converter runs may
+// empty the dictionary, which would free them before they are converted.
+class Slots {
+ public:
+  Slots() = default;
+  Slots(const Slots&) = delete;
+  Slots& operator=(const Slots&) = delete;
+  ~Slots() {
+    if (!held_) return;
+    for (PyObject* argument : arguments_) Py_XDECREF(argument);
+  }
+
+  PyObject* operator[](std::size_t index) const { return arguments_[index]; }
+  PyObject*& operator[](std::size_t index) { return arguments_[index]; }
+  void fill(PyObject* argument) { arguments_.fill(argument); }
+
+  // Takes a reference to every bound argument, released when the call ends.
+  void hold() {
+    for (PyObject* argument : arguments_) Py_XINCREF(argument);
+    held_ = true;
+  }
+
+ private:
+  std::array<PyObject*, kMaxParameters> arguments_;
+  bool held_ = false;
+};
 
 // Binds a vector call's arguments (positional ones, then the values of `kwnames`).
 inline bool bind_vector(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
@@ -192,8 +218,9 @@ bool make_internal_fault_class();
 // reporting a fault ends the process.
 PyObject* internal_fault(const char* description);
 
-// Reports that an interpreter call failed to make an object: prints the pending error to
-// standard error, raises the internal fault "Python API call failed" and returns null.
+// Reports that an interpreter call failed to make an object: writes the pending error to
+// standard error without running any Python code, raises the internal fault "Python API call
+// failed" and returns null.
 PyObject* api_failure();
 
 inline PyObject* float_result(double value) {
