@@ -3,7 +3,7 @@
 // top of it for the two record forms, and an iterative skipper for the values of unknown
 // keys. Every error stops decoding and carries a fixed text plus the line and column of the
 // offending point. Nothing is allocated on the success path except the nesting record of a
-// skipped value deeper than 64 levels.
+// skipped value deeper than 64 levels; when that fails, decoding stops without a message.
 #include "arm/geometry.hpp"
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -576,6 +577,7 @@ std::string describe_number(const NumberToken& number) {
 struct Decoder {
   Scanner scan;
   std::string message;
+  bool out_of_memory = false;  // the nesting record could not grow: there is no message
 };
 
 // Records an error at the scanner's current point; returns false for the caller to pass on.
@@ -613,14 +615,23 @@ std::uint64_t& nesting_word(NestingRecord& open, std::size_t level) {
   return index == 0 ? open.first_word : open.words[index - 1];
 }
 
-// Opens one more container level.
-void push_level(NestingRecord& open, bool is_object) {
+// Opens one more container level; false, with the decoder out of memory, when the record
+// cannot grow.
+bool push_level(Decoder& d, NestingRecord& open, bool is_object) {
   const std::size_t level = open.depth;
-  if (level >= kBitsPerWord && level % kBitsPerWord == 0) open.words.push_back(0);
+  if (level >= kBitsPerWord && level % kBitsPerWord == 0) {
+    try {
+      open.words.push_back(0);
+    } catch (const std::bad_alloc&) {
+      d.out_of_memory = true;
+      return false;
+    }
+  }
   const std::uint64_t bit = std::uint64_t{1} << (level % kBitsPerWord);
   std::uint64_t& word = nesting_word(open, level);
   word = is_object ? (word | bit) : (word & ~bit);
   ++open.depth;
+  return true;
 }
 
 // Whether the innermost open container is an object.
@@ -714,13 +725,12 @@ bool skip_value(Decoder& d) {
       } else if (first == kEndOfText) {
         return fail(d, is_object ? Fault::eof_object : Fault::eof_list);
       } else if (!is_object) {
-        push_level(open, false);
+        if (!push_level(d, open, false)) return false;
         continue;
       } else if (first != '"') {
         return fail_at_next(d, Fault::key_must_be_string);
       } else {
-        if (!skip_key(d)) return false;
-        push_level(open, true);
+        if (!skip_key(d) || !push_level(d, open, true)) return false;
         continue;
       }
     } else if (!skip_scalar(d)) {
@@ -989,6 +999,7 @@ DecodeResult decode_geometry(std::string_view json) {
   Decoder d{Scanner{json, Position{}}, std::string{}};
   SphericalLinkGeometry geometry{0.0, 0.0, Branch::positive, false};
   if (read_document(d, geometry)) return geometry;
+  if (d.out_of_memory) return DecodeOutOfMemory{};
   const Position& at = d.scan.pos;
   return DecodeError{d.message + " at line " + std::to_string(at.lines_read + 1) + " column " +
                      std::to_string(at.bytes_into_line)};

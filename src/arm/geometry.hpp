@@ -29,7 +29,11 @@ struct DecodeError {
   std::string message;
 };
 
-using DecodeResult = std::variant<SphericalLinkGeometry, DecodeError>;
+// The text may be a valid record, but memory ran out for the nesting record of a value
+// nested deeper than 64 levels that the decoder skips.
+struct DecodeOutOfMemory {};
+
+using DecodeResult = std::variant<SphericalLinkGeometry, DecodeError, DecodeOutOfMemory>;
 
 // Decodes one geometry record, in its object or array form, from UTF-8 JSON text.
 DecodeResult decode_geometry(std::string_view json);

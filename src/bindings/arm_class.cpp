@@ -72,8 +72,10 @@ PyObject* from_json(PyObject* /* static */, PyObject* const* args, Py_ssize_t na
   if (const auto* geometry = std::get_if<arm::SphericalLinkGeometry>(&decoded)) {
     return arm_result(*geometry);
   }
+  const auto* error = std::get_if<arm::DecodeError>(&decoded);
+  if (error == nullptr) return PyErr_NoMemory();  // the record may be valid: no ValueError
   // The message may quote the record's own text, NUL characters included.
-  const std::string message = "Invalid arms.json: " + std::get<arm::DecodeError>(decoded).message;
+  const std::string message = "Invalid arms.json: " + error->message;
   PyObject* text =
       PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
   if (text == nullptr) return api_failure();

@@ -8,6 +8,7 @@
 #include <limits>
 #include <new>
 #include <optional>
+#include <string>
 #include <variant>
 
 #include "arm/fk.hpp"
@@ -20,12 +21,14 @@ namespace {
 // What the counting scope saw; only the test thread allocates while it is open.
 struct Tally {
   bool counting = false;
+  bool refusing = false;  // every allocation fails, as when memory has run out
   std::size_t allocations = 0;
   std::size_t largest = 0;
 };
 Tally tally;
 
 void* allocate(std::size_t size) {
+  if (tally.refusing) throw std::bad_alloc();
   if (tally.counting) {
     ++tally.allocations;
     if (size > tally.largest) tally.largest = size;
@@ -227,6 +230,22 @@ TEST(InverseKinematicsAllocation, UnreachableRotationsHoldAtMostOneListOfFour) {
         count_allocations([&] { pair = arm::inverse_kinematics(arm::kDefaultLeft, r); }));
     EXPECT_FALSE(pair.has_value());
   }
+}
+
+// A valid record whose ignored value nests deeper than 64 levels needs memory for its nesting
+// record; when there is none, the decoder says so rather than ending the process.
+TEST(DecoderAllocation, ANestingRecordThatCannotGrowIsOutOfMemory) {
+  const std::string levels(200, '[');
+  const std::string record = R"({"arm_arc": 1, "coupler_arc": 0.5, "note": )" + levels +
+                             std::string(levels.size(), ']') + "}";
+  std::optional<arm::DecodeResult> decoded;
+  tally.refusing = true;
+  decoded = arm::decode_geometry(record);
+  tally.refusing = false;
+  EXPECT_TRUE(std::holds_alternative<arm::DecodeOutOfMemory>(*decoded));
+  const Tally seen = count_allocations([&] { decoded = arm::decode_geometry(record); });
+  EXPECT_GT(seen.allocations, 0u);
+  EXPECT_TRUE(std::holds_alternative<arm::SphericalLinkGeometry>(*decoded));
 }
 
 }  // namespace
