@@ -491,6 +491,23 @@ def test_boolean_converter_slot_errors() -> None:
         Arm(mirror=returns_int)
 
 
+@pytest.mark.parametrize("error", [KeyboardInterrupt, MemoryError, AttributeError])
+def test_boolean_converter_lets_errors_reading_the_module_pass(error: type[BaseException]) -> None:
+    class Meta(type):
+        def __getattribute__(cls, name: str) -> Any:
+            if name == "__module__":
+                raise error("module")
+            return super().__getattribute__(name)
+
+    value = Meta("bool_", (), {})()
+    if error is AttributeError:  # no module: not numpy's
+        with raises_exactly(TypeError, "argument 'mirror': 'bool_' object cannot be converted to 'PyBool'"):
+            Arm(mirror=value)
+    else:
+        with pytest.raises(error, match="^module$"):
+            Arm(mirror=value)
+
+
 # --------------------------------------------------------------------------------------------
 # Vector converter (neck fk `joints`)
 

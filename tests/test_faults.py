@@ -5,8 +5,11 @@ the instance go on as before. The allocator fails on demand through CPython's te
 from __future__ import annotations
 
 import gc
+import os
+import subprocess
 import sys
 from collections.abc import Callable
+from pathlib import Path
 from typing import Any
 
 import pytest
@@ -87,3 +90,65 @@ def test_a_result_that_cannot_be_created_is_an_internal_fault(
     # The interpreter's error was printed before the fault was raised.
     assert "MemoryError" in capfd.readouterr().err
     assert _plain(call()) == answer
+
+
+# Faults that could end the process run in a child process of their own, so that a crash fails
+# the test instead of ending the run. Each child prints what it saw on its last line.
+EMPTIED_KEYWORDS = """
+import gc
+from vornalt_torso_kinematics import VornaltArmKinematics
+class Emptier:  # empties the constructor's keyword dictionary while it is converted
+    def __float__(self):
+        for holder in gc.get_referrers(self):
+            if isinstance(holder, dict):
+                holder.clear()
+        return 0.5
+arm = VornaltArmKinematics(**{"arm_arc": Emptier(), "coupler_arc": float("0.75"), "mirror": True})
+print(arm.arm_arc(), arm.coupler_arc(), arm.mirror())
+"""
+EXITING_HOOK = """
+import sys
+from test_faults import QUERIES, _attempt
+def hook(*exc_info):
+    raise SystemExit(3)
+sys.excepthook = hook
+raised = {type(outcome).__name__ for _, call in QUERIES for fail_at in range(80)
+          for kind, outcome in [_attempt(call, fail_at)] if kind == "error"}
+print("InternalFault" in raised, [n for n in dir(sys) if n.startswith("last_")])
+"""
+DEEP_RECORD_WITHOUT_MEMORY = """
+import resource
+from vornalt_torso_kinematics import VornaltArmKinematics
+depth = 1 << 24  # a nesting record of 2 MiB, beyond what is left
+record = '{"arm_arc": 1, "coupler_arc": 0.5, "note": ' + "[" * depth + "]" * depth + "}"
+soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+with open("/proc/self/statm") as statm:
+    mapped = int(statm.read().split()[0]) * resource.getpagesize()
+resource.setrlimit(resource.RLIMIT_AS, (mapped + (1 << 20), hard))
+try:
+    VornaltArmKinematics.from_json(record)
+    outcome = "decoded"
+except BaseException as exc:
+    outcome = type(exc).__name__
+resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+print(outcome, VornaltArmKinematics.from_json(record).arm_arc())
+"""
+SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
+
+
+@pytest.mark.parametrize(("script", "environment", "last_line"), [
+    pytest.param(EMPTIED_KEYWORDS, {}, "0.5 0.75 True", id="constructor-keywords-emptied"),
+    pytest.param(EXITING_HOOK, {}, "True []", id="excepthook-that-exits"),
+    # Allocations of 64 KiB and more are mapped and unmapped one by one, so that the limit on
+    # the address space decides whether the nesting record can grow.
+    pytest.param(DEEP_RECORD_WITHOUT_MEMORY, {"MALLOC_MMAP_THRESHOLD_": "65536"}, "MemoryError 1.0",
+                 id="deep-record-out-of-memory",
+                 marks=pytest.mark.skipif(SANITIZED, reason="the sanitizer reserves the address space")),
+])
+def test_faults_in_a_child_process(script: str, environment: dict[str, str], last_line: str) -> None:
+    child = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300,
+                           cwd=Path(__file__).parent, env={**os.environ, **environment})
+    assert child.returncode == 0, child.stderr
+    assert child.stdout.splitlines()[-1] == last_line
+    # The interpreter's error is reported without sys.excepthook: as one line, no traceback.
+    assert "Traceback" not in child.stderr
