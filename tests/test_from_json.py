@@ -20,7 +20,7 @@ import vornalt_torso_kinematics as vtk
 Arm = vtk.VornaltArmKinematics
 
 PREFIX = "Invalid arms.json: "
-CORPUS = Path(__file__).resolve().parents[2] / "shared" / "testdata" / "JSONTestSuite" / "test_parsing"
+CORPUS = Path(__file__).resolve().parent / "data" / "JSONTestSuite" / "test_parsing"
 KNOWN_KEYS = ("arm_arc", "coupler_arc", "branch", "mirror")
 
 # Messages that report broken JSON, as opposed to a JSON value that is not a record.

@@ -76,13 +76,26 @@ void expect_position_within(std::string_view text, const std::string& message) {
   EXPECT_LE(std::stoull(column), text.size()) << message;
 }
 
+// A case's text as gtest shows it: bytes outside printable ASCII as \xNN escapes.
+void print_escaped(std::string_view text, std::ostream* os) {
+  constexpr char kHex[] = "0123456789abcdef";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7f) {
+      *os << c;
+    } else {
+      *os << "\\x" << kHex[byte >> 4] << kHex[byte & 0xf];
+    }
+  }
+}
+
 struct MessageCase {
   std::string text;
   std::string message;
 };
 
 void PrintTo(const MessageCase& c, std::ostream* os) {
-  *os << c.text;
+  print_escaped(c.text, os);
 }
 
 class RecordMessages : public testing::TestWithParam<MessageCase> {};
@@ -271,7 +284,7 @@ struct DecodeCase {
 };
 
 void PrintTo(const DecodeCase& c, std::ostream* os) {
-  *os << c.text;
+  print_escaped(c.text, os);
 }
 
 class Decodes : public testing::TestWithParam<DecodeCase> {};
@@ -330,7 +343,7 @@ struct NumberCase {
 };
 
 void PrintTo(const NumberCase& c, std::ostream* os) {
-  *os << c.number;
+  print_escaped(c.number, os);
 }
 
 class Numbers : public testing::TestWithParam<NumberCase> {};
