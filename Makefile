@@ -15,8 +15,8 @@ CORPUS := build/fuzz-corpus
 # CMake and Ninja come from the virtual environment.
 export PATH := $(abspath $(VENV))/bin:$(PATH)
 
-.PHONY: build test demo pictures reference bench fuzz fuzz-smoke cpp-test cpp-example py-test \
-        typecheck sanitize format check-format toolchain clean
+.PHONY: build test test-explore demo pictures reference bench fuzz fuzz-smoke cpp-test cpp-example \
+        py-test typecheck sanitize format check-format toolchain clean
 
 # ------------------------------------------------------------------------------------------
 # Environment
@@ -77,8 +77,13 @@ cpp-example: $(VENV)/.ready
 	cmake --build build/cpp-example -j $(JOBS)
 	build/cpp-example/torso_example
 
+# pytest draws the same hypothesis cases on every run (the "repeatable" profile of
+# tests/conftest.py). test-explore draws new ones each time; SEED=<n> repeats such a run.
 py-test: build
 	$(PY) -m pytest -q
+
+test-explore: build
+	TORSO_HYPOTHESIS_PROFILE=explore $(PY) -m pytest -q $(if $(SEED),--hypothesis-seed=$(SEED))
 
 # The installed stubs against the module (mypy's stubtest), and the examples under mypy
 # --strict. Stubtest runs in an empty directory, so that nothing in the tree shadows the

@@ -1,10 +1,20 @@
-"""Shared fixtures for the Python test suites of vornalt_torso_kinematics."""
+"""Shared fixtures for the Python test suites of vornalt_torso_kinematics, and hypothesis's
+profiles: "repeatable", the default, draws the same cases on every run and keeps no example
+database; "explore" draws new ones each time (TORSO_HYPOTHESIS_PROFILE=explore, or pytest's
+--hypothesis-profile=explore, with --hypothesis-seed to repeat a run)."""
 
 from __future__ import annotations
 
+import os
+
 import pytest
+from hypothesis import settings
 
 import vornalt_torso_kinematics as vtk
+
+settings.register_profile("repeatable", derandomize=True, database=None, print_blob=True)
+settings.register_profile("explore", derandomize=False, database=None, print_blob=True)
+settings.load_profile(os.environ.get("TORSO_HYPOTHESIS_PROFILE", "repeatable"))
 
 
 @pytest.fixture
