@@ -19,8 +19,15 @@ constinit Registry<PyMethodsInfo> methods_registry;
 /* ---------------------------------------------------------------------------------------- */
 /* Defaults                                                                                  */
 
+// A mutex rather than std::call_once, whose pthread_once would tie the module to glibc 2.34.
 const std::string& DefaultText::text() {
-  std::call_once(once_, [this] { text_ = compute_(); });
+  if (!computed_.load(std::memory_order_acquire)) {
+    const std::lock_guard<std::mutex> lock(computing_);
+    if (!computed_.load(std::memory_order_relaxed)) {
+      text_ = compute_();
+      computed_.store(true, std::memory_order_release);
+    }
+  }
   return text_;
 }
 
@@ -28,12 +35,13 @@ namespace {
 
 // Starts the interpreter unless someone has, then frees its lock for PyGILState_Ensure.
 void ensure_interpreter() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    if (Py_IsInitialized()) return;
+  static const bool started = [] {
+    if (Py_IsInitialized()) return false;
     Py_InitializeEx(0);  // the host keeps its own signal handlers
     PyEval_SaveThread();
-  });
+    return true;
+  }();
+  static_cast<void>(started);
 }
 
 // Whether `text` compiles as an expression that refers to no name: 0.7, -0.0, False, None,

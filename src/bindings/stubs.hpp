@@ -53,7 +53,8 @@ class DefaultText {
 
  private:
   std::string (*compute_)();
-  std::once_flag once_;
+  std::mutex computing_;
+  std::atomic<bool> computed_ = false;
   std::string text_;
 };
 
