@@ -15,8 +15,13 @@ CORPUS := build/fuzz-corpus
 # CMake and Ninja come from the virtual environment.
 export PATH := $(abspath $(VENV))/bin:$(PATH)
 
+# The project's own builds treat warnings as errors; a user's `pip install` or `cmake` does not.
+STRICT := -DTORSO_WARNINGS_AS_ERRORS=ON
+# What `make build` hands scikit-build-core: the same, and a build directory kept in the tree.
+SKBUILD_SETTINGS := -C build-dir=build/wheel/{wheel_tag} -C cmake.define.TORSO_WARNINGS_AS_ERRORS=ON
+
 .PHONY: build test test-explore demo pictures reference bench fuzz fuzz-smoke cpp-test cpp-example \
-        py-test typecheck sanitize format check-format toolchain clean
+        py-test typecheck sanitize wheel wheel-test format check-format toolchain clean
 
 # ------------------------------------------------------------------------------------------
 # Environment
@@ -37,7 +42,7 @@ $(VENV)/.ready: pyproject.toml | toolchain
 # Build: the same wheel that `pip install .` builds, installed into .venv.
 
 build: $(VENV)/.ready
-	$(PY) -m pip install -q --no-build-isolation --no-deps --force-reinstall .
+	$(PY) -m pip install -q --no-build-isolation --no-deps --force-reinstall $(SKBUILD_SETTINGS) .
 	@$(PY) -c "import vornalt_torso_kinematics as m; print('built', m.__file__)"
 
 # The tour, and the pictures of the workspace rendered into build/pictures.
@@ -61,14 +66,14 @@ test: check-format cpp-test cpp-example fuzz-smoke typecheck py-test
 
 cpp-test: $(VENV)/.ready
 	tools/ensure-system-packages gtest
-	cmake -S . -B build/cpp -G Ninja -DTORSO_BUILD_MODULE=OFF -DTORSO_BUILD_TESTS=ON \
+	cmake -S . -B build/cpp -G Ninja -DTORSO_BUILD_MODULE=OFF -DTORSO_BUILD_TESTS=ON $(STRICT) \
 	  -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
 	cmake --build build/cpp -j $(JOBS)
 	ctest --test-dir build/cpp --output-on-failure --no-tests=error -j $(JOBS)
 
 # The core installed as a CMake package (no Python), and examples/cpp built against it.
 cpp-example: $(VENV)/.ready
-	cmake -S . -B build/cpp-package -G Ninja -DTORSO_BUILD_MODULE=OFF >/dev/null
+	cmake -S . -B build/cpp-package -G Ninja $(STRICT) >/dev/null
 	cmake --build build/cpp-package -j $(JOBS)
 	rm -rf build/cpp-install
 	cmake --install build/cpp-package --prefix build/cpp-install >/dev/null
@@ -101,8 +106,7 @@ fuzz-smoke:
 
 fuzz: $(VENV)/.ready
 	tools/ensure-system-packages clang-fuzzer
-	CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DTORSO_BUILD_MODULE=OFF \
-	  -DTORSO_BUILD_FUZZ=ON >/dev/null
+	CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DTORSO_BUILD_FUZZ=ON $(STRICT) >/dev/null
 	cmake --build build/fuzz --target geometry_fuzz -j $(JOBS)
 	mkdir -p $(CORPUS)
 	@echo "Fuzzing the geometry decoder for $(FUZZ_SECONDS) s (log: build/fuzz.log)"
@@ -127,8 +131,9 @@ SANITIZE_ENV := ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:halt_on_error=1:det
 
 sanitize: $(VENV)/.ready
 	tools/ensure-system-packages gtest g++
-	CXX=g++ cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DTORSO_SANITIZE=ON -DTORSO_BUILD_TESTS=ON \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
+	CXX=g++ cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DTORSO_SANITIZE=ON -DTORSO_BUILD_MODULE=ON \
+	  -DTORSO_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo $(STRICT) \
+	  -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
 	$(SANITIZE_ENV) cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	rm -rf $(SANITIZE_BUILD)/site
 	cmake --install $(SANITIZE_BUILD) --prefix $(SANITIZE_BUILD)/site --component Unspecified >/dev/null
@@ -140,6 +145,32 @@ sanitize: $(VENV)/.ready
 	$(PY) -m pytest -q -p no:cacheprovider
 
 # ------------------------------------------------------------------------------------------
+# Release: the sdist, and a wheel built from it and repaired by auditwheel for manylinux 2.17
+# (glibc 2.17 and newer), both in dist/. wheel-test installs that wheel, not the checkout, into
+# a new virtual environment and runs the pytest suite against it.
+
+WHEEL_PLATFORM := manylinux_2_17_x86_64
+WHEEL_VENV := build/wheel-test/venv
+
+wheel: $(VENV)/.ready
+	$(PY) -m pip install -q --group release
+	rm -rf dist build/wheelhouse
+	$(PY) -m build --sdist --outdir dist . >/dev/null
+	$(PY) -m pip wheel -q --no-deps -w build/wheelhouse \
+	  -C cmake.define.TORSO_WARNINGS_AS_ERRORS=ON dist/*.tar.gz
+	$(PY) -m auditwheel repair --plat $(WHEEL_PLATFORM) -w dist build/wheelhouse/*.whl
+	$(PY) -m auditwheel show dist/*.whl
+	@ls -1 dist
+
+wheel-test: wheel
+	@python=$$(tools/find-python); rm -rf $(WHEEL_VENV); "$$python" -m venv $(WHEEL_VENV)
+	$(WHEEL_VENV)/bin/python -m pip install -q --upgrade "pip>=25.1"
+	$(WHEEL_VENV)/bin/python -m pip install -q --group test dist/*.whl
+	cd build/wheel-test && venv/bin/python -c "import vornalt_torso_kinematics as m; \
+	  assert m.__file__.startswith('$(abspath $(WHEEL_VENV))'), m.__file__; print('testing', m.__file__)"
+	$(WHEEL_VENV)/bin/python -m pytest -q -p no:cacheprovider
+
+# ------------------------------------------------------------------------------------------
 # Benchmarks and housekeeping
 
 # The Python suite times every method beside its floor (an extension built here for the
@@ -147,7 +178,7 @@ sanitize: $(VENV)/.ready
 # reads; it writes bench/results.md, bench/results.json and bench/results.png.
 bench: build
 	tools/ensure-system-packages benchmark
-	cmake -S . -B build/bench -G Ninja -DTORSO_BUILD_MODULE=OFF -DTORSO_BUILD_BENCH=ON \
+	cmake -S . -B build/bench -G Ninja -DTORSO_BUILD_BENCH=ON $(STRICT) \
 	  -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
 	cmake --build build/bench --target core_bench torso_floor -j $(JOBS)
 	$(PY) bench/bench_calls.py --core-bench build/bench/core_bench --floor build/bench/floor \
