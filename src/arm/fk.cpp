@@ -41,6 +41,36 @@ inline bool close_loop(const detail::LinkTerms& link, core::SinCos turn_a, core:
   return true;
 }
 
+// Whether the loop closes, decided without the square root and the division of the
+// intersection, where that is safe: +1 when it clearly closes, -1 when it clearly does not, 0
+// when the intersection itself has to decide (near either limit, or with a not-a-number).
+//
+// The intersection tests s = sqrt(x) < 1e-12 and h = (1 - alpha^2) - beta^2 < 0, with
+// x = 1 - d^2 and beta = (alpha - alpha d) / s, each step rounded. Here x >= 1e-20, so s is
+// far above 1e-12; and rounded h has the sign of (1 - alpha^2) x - (alpha - alpha d)^2 (the
+// first two factors and the last difference as the intersection rounds them), since the
+// rounding of s, beta and beta^2 moves beta^2 by a few units in the last place, while the two
+// products differ here by more than 1e-9 of their sum. A square below 1e-200 is left to the
+// intersection, where beta^2 could lose digits to underflow.
+int clear_closure(const Vec3& v_2, const Vec3& v_4, double cos_coupler) {
+  constexpr double kFarFromCoincident = 1e-20;
+  constexpr double kMargin = 1e-9;
+  constexpr double kSmallestSquare = 1e-200;
+  double d = core::dot(v_2, v_4);
+  if (d < -1.0) d = -1.0;
+  if (d > 1.0) d = 1.0;
+  const double x = 1.0 - d * d;
+  if (!(x >= kFarFromCoincident)) return 0;
+  const double alpha = cos_coupler;
+  const double across = alpha - alpha * d;
+  const double rhs = (1.0 - alpha * alpha) * x;
+  const double lhs = across * across;
+  const double margin = kMargin * (rhs + lhs);
+  if (rhs - lhs > margin) return 1;
+  if (lhs - rhs > margin && lhs >= kSmallestSquare) return -1;
+  return 0;
+}
+
 // Forward kinematics from the terms of the geometry and the turns; inlined into
 // forward_kinematics, whose result it then fills in place.
 inline bool solve(const detail::LinkTerms& link, core::SinCos turn_a, core::SinCos turn_b,
@@ -115,6 +145,7 @@ bool loop_closes(const SphericalLinkGeometry& geometry, double theta_a, double t
   Vec3 v_2;
   Vec3 v_4;
   place_tips(link, detail::joint_turn(theta_a), detail::joint_turn(theta_b), v_2, v_4);
+  if (const int clear = clear_closure(v_2, v_4, link.cos_coupler); clear != 0) return clear > 0;
   detail::CircleMeeting meeting;
   return detail::circles_meet(v_2, v_4, link.cos_coupler, link.cos_coupler, meeting);
 }
