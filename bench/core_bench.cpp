@@ -46,7 +46,8 @@ void BM_forward_kinematics(benchmark::State& state) {
 BENCHMARK(BM_forward_kinematics);
 
 // What forward kinematics cannot do without: the libm calls of one run (three sine-cosine
-// pairs, two cosines, four square roots) on the same arguments, and nothing else.
+// pairs, one cosine for both radii of the coupler circles, four square roots) on the same
+// arguments, and nothing else.
 void BM_forward_kinematics_libm_floor(benchmark::State& state) {
   const arm::SphericalLinkGeometry geometry = arm::kDefaultLeft;
   for (auto _ : state) {
@@ -55,16 +56,14 @@ void BM_forward_kinematics_libm_floor(benchmark::State& state) {
     ::sincos(opaque(geometry.arm_arc), &s[0], &c[0]);
     ::sincos(opaque(kThetaA), &s[1], &c[1]);
     ::sincos(opaque(kThetaB), &s[2], &c[2]);
-    double coupler_a = std::cos(opaque(geometry.coupler_arc));
-    double coupler_b = std::cos(opaque(geometry.coupler_arc));
+    double coupler = std::cos(opaque(geometry.coupler_arc));
     double root_0 = std::sqrt(opaque(0.9));
     double root_1 = std::sqrt(opaque(0.4));
     double root_2 = std::sqrt(opaque(3.6));
     double root_3 = std::sqrt(opaque(0.2));
     benchmark::DoNotOptimize(s);
     benchmark::DoNotOptimize(c);
-    benchmark::DoNotOptimize(coupler_a);
-    benchmark::DoNotOptimize(coupler_b);
+    benchmark::DoNotOptimize(coupler);
     benchmark::DoNotOptimize(root_0);
     benchmark::DoNotOptimize(root_1);
     benchmark::DoNotOptimize(root_2);
@@ -72,6 +71,69 @@ void BM_forward_kinematics_libm_floor(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_forward_kinematics_libm_floor);
+
+void BM_loop_closes(benchmark::State& state) {
+  const arm::SphericalLinkGeometry geometry = arm::kDefaultLeft;
+  for (auto _ : state) {
+    bool closes = arm::loop_closes(geometry, opaque(kThetaA), opaque(kThetaB));
+    benchmark::DoNotOptimize(closes);
+  }
+}
+BENCHMARK(BM_loop_closes);
+
+// The arguments of the libm calls that inverse kinematics makes for the pointing direction of
+// (kThetaA, kThetaB): the arcs, the atan2 arguments of the four tips, and the four angles.
+struct InverseArguments {
+  double atan2_y[4];
+  double atan2_x[4];
+  double theta[4];
+};
+
+InverseArguments inverse_arguments() {
+  const arm::SphericalLinkGeometry g = arm::kDefaultLeft;
+  const double sin_a = std::sin(g.arm_arc);
+  const core::Vec3 v3 = reference_solution().v_3;
+  InverseArguments args{};
+  for (int k = 0; k < 2; ++k) {
+    const double sign = k == 0 ? 1.0 : -1.0;
+    const core::Vec3 v_2 =
+        *arm::intersect_small_circles({0, 0, 1}, v3, g.arm_arc, g.coupler_arc, sign);
+    const core::Vec3 v_4 =
+        *arm::intersect_small_circles({1, 0, 0}, v3, g.arm_arc, g.coupler_arc, sign);
+    args.atan2_y[k] = sin_a * v_2.y;
+    args.atan2_x[k] = sin_a * v_2.x;
+    args.atan2_y[2 + k] = -sin_a * v_4.y;
+    args.atan2_x[2 + k] = sin_a * v_4.z;
+  }
+  for (int k = 0; k < 4; ++k) args.theta[k] = std::atan2(args.atan2_y[k], args.atan2_x[k]);
+  return args;
+}
+
+// What each inverse solver cannot do without: its eleven libm calls (sine-cosine pairs of the
+// arm arc and of the four candidate angles, cosines of both arcs, four atan2) on the same
+// arguments, and nothing else.
+void BM_inverse_kinematics_libm_floor(benchmark::State& state) {
+  const arm::SphericalLinkGeometry geometry = arm::kDefaultLeft;
+  const InverseArguments args = inverse_arguments();
+  for (auto _ : state) {
+    double s[5];
+    double c[5];
+    double angle[4];
+    ::sincos(opaque(geometry.arm_arc), &s[0], &c[0]);
+    double cos_arm = std::cos(opaque(geometry.arm_arc));
+    double cos_coupler = std::cos(opaque(geometry.coupler_arc));
+    for (int k = 0; k < 4; ++k) {
+      angle[k] = std::atan2(opaque(args.atan2_y[k]), opaque(args.atan2_x[k]));
+      ::sincos(opaque(args.theta[k]), &s[1 + k], &c[1 + k]);
+    }
+    benchmark::DoNotOptimize(s);
+    benchmark::DoNotOptimize(c);
+    benchmark::DoNotOptimize(angle);
+    benchmark::DoNotOptimize(cos_arm);
+    benchmark::DoNotOptimize(cos_coupler);
+  }
+}
+BENCHMARK(BM_inverse_kinematics_libm_floor);
 
 void BM_enumerate_candidates(benchmark::State& state) {
   const arm::FkSolution solution = reference_solution();

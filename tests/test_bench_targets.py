@@ -11,20 +11,26 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
 from bench_calls import Row, targets  # noqa: E402
 
 CORE_NS = 100.0
+ATAN2_NS = 40.0
 
 
-def core(fk_ratio: float = 1.0, rate: float = 500e6) -> dict[str, dict[str, float]]:
+def core(fk_ratio: float = 1.0, rate: float = 500e6, ik_ratio: float = 1.0,
+         direction_ratio: float = 1.0) -> dict[str, dict[str, float]]:
     figures = {name: {"ns": CORE_NS, "real_ns": CORE_NS, "bytes_per_second": 0.0}
-               for name in ("BM_forward_kinematics", "BM_inverse_kinematics", "BM_neck_fk")}
+               for name in ("BM_forward_kinematics", "BM_inverse_kinematics", "BM_neck_fk",
+                            "BM_loop_closes", "BM_inverse_kinematics_libm_floor")}
     figures["BM_forward_kinematics_libm_floor"] = {"ns": CORE_NS / fk_ratio, "real_ns": 0.0,
                                                    "bytes_per_second": 0.0}
+    figures["BM_inverse_kinematics"]["ns"] = CORE_NS * ik_ratio
+    figures["BM_inverse_kinematics_from_direction"] = {
+        "ns": CORE_NS * direction_ratio, "real_ns": 0.0, "bytes_per_second": 0.0}
     figures["BM_decode_geometry_long_record"] = {"ns": 1.0, "real_ns": 1.0,
                                                  "bytes_per_second": rate}
     return figures
 
 
 def verdict(row: Row, name_part: str, figures: dict[str, dict[str, float]] | None = None) -> bool:
-    found = [t for t in targets([row], figures or core()) if name_part in t.name]
+    found = [t for t in targets([row], figures or core(), ATAN2_NS) if name_part in t.name]
     assert len(found) == 1
     return found[0].passed
 
@@ -72,12 +78,32 @@ def test_neck_against_scipy(scipy: float, passes: bool) -> None:
     assert verdict(row("neck", "BM_neck_fk", 100.0, 50.0, 1e9, scipy), "scipy") is passes
 
 
-@pytest.mark.parametrize("fk_ratio, rate, passes_fk, passes_rate", [
-    (1.49, 201e6, True, True),
-    (1.51, 199e6, False, False),
+@pytest.mark.parametrize("fk_ratio, ik_ratio, direction_ratio, rate, passes", [
+    (2.14, 4.49, 4.49, 201e6, (True, True, True, True)),
+    (2.16, 4.51, 4.49, 199e6, (False, False, True, False)),
+    (2.14, 4.49, 4.51, 201e6, (True, True, False, True)),
 ])
-def test_core_targets(fk_ratio: float, rate: float, passes_fk: bool, passes_rate: bool) -> None:
-    figures = core(fk_ratio, rate)
+def test_core_targets(fk_ratio: float, ik_ratio: float, direction_ratio: float, rate: float,
+                      passes: tuple[bool, bool, bool, bool]) -> None:
+    figures = core(fk_ratio, rate, ik_ratio, direction_ratio)
     plain = row("plain", None, 100.0, 100.0, 200.0)
-    assert verdict(plain, "libm floor", figures) is passes_fk
-    assert verdict(plain, "JSON decoder", figures) is passes_rate
+    assert (verdict(plain, "BM_forward_kinematics / its libm floor", figures),
+            verdict(plain, "BM_inverse_kinematics / its libm floor", figures),
+            verdict(plain, "BM_inverse_kinematics_from_direction / its libm floor", figures),
+            verdict(plain, "JSON decoder", figures)) == passes
+
+
+# The inverse solvers and the closure test in units of one math.atan2 call of ATAN2_NS.
+@pytest.mark.parametrize("name, kind, core_name, units, passes", [
+    ("arm.ik(rotation)", "inverse", "BM_inverse_kinematics", 10.9, True),
+    ("arm.ik(rotation)", "inverse", "BM_inverse_kinematics", 11.1, False),
+    ("arm.ik_from_direction(direction)", "inverse", "BM_inverse_kinematics_from_direction",
+     11.1, False),
+    ("arm.is_reachable_joints(0.3, -0.4)", "forward", "BM_loop_closes", 1.79, True),
+    ("arm.is_reachable_joints(0.3, -0.4)", "forward", "BM_loop_closes", 1.81, False),
+])
+def test_python_methods_against_atan2(name: str, kind: str, core_name: str, units: float,
+                                      passes: bool) -> None:
+    method = Row(name, {}, kind, core_name, {"module": units * ATAN2_NS, "floor": 1.0,
+                                             "python": 1e9})
+    assert verdict(method, "math.atan2 calls") is passes

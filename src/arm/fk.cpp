@@ -5,12 +5,6 @@
 namespace arm {
 namespace {
 
-// Sine and cosine of a joint angle; an angle of exactly zero is the identity turn.
-core::SinCos joint_turn(double theta) {
-  if (theta == 0.0) return {0.0, 1.0};
-  return core::sin_cos(theta);
-}
-
 // v divided componentwise by its Euclidean length.
 Vec3 divided(const Vec3& v, double length) {
   return {v.x / length, v.y / length, v.z / length};
@@ -26,45 +20,65 @@ Vec3 reject(const Vec3& v, const Vec3& n) {
   return {v.x - along * n.x, v.y - along * n.y, v.z - along * n.z};
 }
 
-}  // namespace
-
-std::optional<Vec3> intersect_small_circles(const Vec3& center_a, const Vec3& center_b,
-                                            double radius_a, double radius_b, double sign) {
-  double d = core::dot(center_a, center_b);
-  if (d < -1.0) d = -1.0;
-  if (d > 1.0) d = 1.0;
-  // s is the sine of the arc between the centres.
-  const double s = std::sqrt(1.0 - d * d);
-  if (s < kDegenerateTolerance) return std::nullopt;
-  // The point is alpha * a + beta * t + sign * sqrt(h) * n in the orthonormal frame (a, t, n).
-  const double alpha = std::cos(radius_a);
-  const double beta = (std::cos(radius_b) - alpha * d) / s;
-  const double h = 1.0 - alpha * alpha - beta * beta;
-  if (h < 0.0) return std::nullopt;
-  const Vec3 n = divided(core::cross(center_a, center_b), s);
-  const Vec3 t = core::cross(n, center_a);
-  const double off_plane = sign * std::sqrt(h);
-  return Vec3{alpha * center_a.x + beta * t.x + off_plane * n.x,
-              alpha * center_a.y + beta * t.y + off_plane * n.y,
-              alpha * center_a.z + beta * t.z + off_plane * n.z};
+// Tip A: (m sin a, 0, cos a) turned by theta_a about v_1 = +z. Tip B: (m cos a, 0, sin a)
+// turned by theta_b about v_5 = (m, 0, 0).
+void place_tips(const detail::LinkTerms& link, core::SinCos turn_a, core::SinCos turn_b, Vec3& v_2,
+                Vec3& v_4) {
+  const double m = link.mirror_sign;
+  const auto [sin_a, cos_a] = link.arm;
+  v_2 = {m * sin_a * turn_a.cos, m * sin_a * turn_a.sin, cos_a};
+  v_4 = {m * cos_a, -m * sin_a * turn_b.sin, sin_a * turn_b.cos};
 }
 
-FkResult forward_kinematics(const SphericalLinkGeometry& geometry, double theta_a, double theta_b) {
-  const double m = geometry.mirror ? -1.0 : 1.0;
-  const auto [sin_a, cos_a] = core::sin_cos(geometry.arm_arc);
-  const core::SinCos turn_a = joint_turn(theta_a);
-  const core::SinCos turn_b = joint_turn(theta_b);
+// The tips and the coupler joint, which lies at arc coupler_arc from both; false when the loop
+// does not close.
+inline bool close_loop(const detail::LinkTerms& link, core::SinCos turn_a, core::SinCos turn_b,
+                       Vec3& v_2, Vec3& v_4, Vec3& v_3) {
+  place_tips(link, turn_a, turn_b, v_2, v_4);
+  detail::CircleMeeting meeting;
+  if (!detail::circles_meet(v_2, v_4, link.cos_coupler, link.cos_coupler, meeting)) return false;
+  detail::meeting_point(detail::meeting_points(v_2, v_4, meeting), link.branch_sign, v_3);
+  return true;
+}
 
-  // Tip A: (m sin a, 0, cos a) turned by theta_a about v_1 = +z.
-  const Vec3 v_2{m * sin_a * turn_a.cos, m * sin_a * turn_a.sin, cos_a};
-  // Tip B: (m cos a, 0, sin a) turned by theta_b about v_5 = (m, 0, 0).
-  const Vec3 v_4{m * cos_a, -m * sin_a * turn_b.sin, sin_a * turn_b.cos};
+// Whether the loop closes, decided without the square root and the division of the
+// intersection, where that is safe: +1 when it clearly closes, -1 when it clearly does not, 0
+// when the intersection itself has to decide (near either limit, or with a not-a-number).
+//
+// The intersection tests s = sqrt(x) < 1e-12 and h = (1 - alpha^2) - beta^2 < 0, with
+// x = 1 - d^2 and beta = (alpha - alpha d) / s, each step rounded. Here x >= 1e-20, so s is
+// far above 1e-12; and rounded h has the sign of (1 - alpha^2) x - (alpha - alpha d)^2 (the
+// first two factors and the last difference as the intersection rounds them), since the
+// rounding of s, beta and beta^2 moves beta^2 by a few units in the last place, while the two
+// products differ here by more than 1e-9 of their sum. A square below 1e-200 is left to the
+// intersection, where beta^2 could lose digits to underflow.
+int clear_closure(const Vec3& v_2, const Vec3& v_4, double cos_coupler) {
+  constexpr double kFarFromCoincident = 1e-20;
+  constexpr double kMargin = 1e-9;
+  constexpr double kSmallestSquare = 1e-200;
+  double d = core::dot(v_2, v_4);
+  if (d < -1.0) d = -1.0;
+  if (d > 1.0) d = 1.0;
+  const double x = 1.0 - d * d;
+  if (!(x >= kFarFromCoincident)) return 0;
+  const double alpha = cos_coupler;
+  const double across = alpha - alpha * d;
+  const double rhs = (1.0 - alpha * alpha) * x;
+  const double lhs = across * across;
+  const double margin = kMargin * (rhs + lhs);
+  if (rhs - lhs > margin) return 1;
+  if (lhs - rhs > margin && lhs >= kSmallestSquare) return -1;
+  return 0;
+}
 
-  const double branch_sign = geometry.branch == Branch::negative ? -1.0 : 1.0;
-  const std::optional<Vec3> closed =
-      intersect_small_circles(v_2, v_4, geometry.coupler_arc, geometry.coupler_arc, branch_sign);
-  if (!closed) return LoopNotClosed{};
-  const Vec3 v_3 = *closed;
+// Forward kinematics from the terms of the geometry and the turns; inlined into
+// forward_kinematics, whose result it then fills in place.
+inline bool solve(const detail::LinkTerms& link, core::SinCos turn_a, core::SinCos turn_b,
+                  FkSolution& solution) {
+  Vec3 v_2;
+  Vec3 v_4;
+  Vec3 v_3;
+  if (!close_loop(link, turn_a, turn_b, v_2, v_4, v_3)) return false;
 
   // The x axis points from v_3 towards the midpoint of the tips, tangent to the sphere.
   const Vec3 tip_sum{v_2.x + v_4.x, v_2.y + v_4.y, v_2.z + v_4.z};
@@ -84,13 +98,56 @@ FkResult forward_kinematics(const SphericalLinkGeometry& geometry, double theta_
   }
   const Vec3 y_axis = core::cross(v_3, x_axis);
 
-  FkSolution solution;
   solution.rotation = {
       {{x_axis.x, y_axis.x, v_3.x}, {x_axis.y, y_axis.y, v_3.y}, {x_axis.z, y_axis.z, v_3.z}}};
   solution.v_2 = v_2;
   solution.v_3 = v_3;
   solution.v_4 = v_4;
+  return true;
+}
+
+}  // namespace
+
+std::optional<Vec3> intersect_small_circles(const Vec3& center_a, const Vec3& center_b,
+                                            double radius_a, double radius_b, double sign) {
+  detail::CircleMeeting meeting;
+  if (!detail::circles_meet(center_a, center_b, std::cos(radius_a), std::cos(radius_b), meeting)) {
+    return std::nullopt;
+  }
+  Vec3 point;
+  detail::meeting_point(detail::meeting_points(center_a, center_b, meeting), sign, point);
+  return point;
+}
+
+bool detail::solve_linkage(const LinkTerms& link, core::SinCos turn_a, core::SinCos turn_b,
+                           FkSolution& solution) {
+  return solve(link, turn_a, turn_b, solution);
+}
+
+bool detail::coupler_joint(const LinkTerms& link, core::SinCos turn_a, core::SinCos turn_b,
+                           Vec3& v_3) {
+  Vec3 v_2;
+  Vec3 v_4;
+  return close_loop(link, turn_a, turn_b, v_2, v_4, v_3);
+}
+
+FkResult forward_kinematics(const SphericalLinkGeometry& geometry, double theta_a, double theta_b) {
+  FkSolution solution;
+  if (!solve(detail::link_terms(geometry), detail::joint_turn(theta_a), detail::joint_turn(theta_b),
+             solution)) {
+    return LoopNotClosed{};
+  }
   return solution;
+}
+
+bool loop_closes(const SphericalLinkGeometry& geometry, double theta_a, double theta_b) {
+  const detail::LinkTerms link = detail::link_terms(geometry);
+  Vec3 v_2;
+  Vec3 v_4;
+  place_tips(link, detail::joint_turn(theta_a), detail::joint_turn(theta_b), v_2, v_4);
+  if (const int clear = clear_closure(v_2, v_4, link.cos_coupler); clear != 0) return clear > 0;
+  detail::CircleMeeting meeting;
+  return detail::circles_meet(v_2, v_4, link.cos_coupler, link.cos_coupler, meeting);
 }
 
 }  // namespace arm

@@ -1,7 +1,6 @@
 #include "arm/ik.hpp"
 
 #include <cmath>
-#include <variant>
 
 namespace arm {
 namespace {
@@ -50,37 +49,66 @@ double length(const Vec3& v) {
   return scale * std::sqrt(x * x + y * y + z * z);
 }
 
+// Hands `visit` the terms of the geometry and each candidate joint pair for the unit direction
+// v3 with the turns of its joints, in the order of the tip choices (+1, +1), (+1, -1), (-1, +1),
+// (-1, -1); nothing when a tip cannot be placed.
+template <typename Visit>
+void for_each_candidate(const SphericalLinkGeometry& geometry, const Vec3& v3, Visit&& visit) {
+  // The terms that every candidate's forward kinematics takes from the geometry, once.
+  const detail::LinkTerms link = detail::link_terms(geometry);
+  const double m = link.mirror_sign;
+  const double sin_a = link.arm.sin;
+  const double cos_arm = std::cos(geometry.arm_arc);
+  const Vec3 v_1{0.0, 0.0, 1.0};
+  const Vec3 v_5{m, 0.0, 0.0};
+
+  // Tip A lies at arc a from the axis v_1 and tip B at arc a from the axis v_5, both at arc c
+  // from the pointing direction. Whether the circles meet does not depend on the side.
+  detail::CircleMeeting around_v_1;
+  detail::CircleMeeting around_v_5;
+  if (!detail::circles_meet(v_1, v3, cos_arm, link.cos_coupler, around_v_1) ||
+      !detail::circles_meet(v_5, v3, cos_arm, link.cos_coupler, around_v_5)) {
+    return;
+  }
+  const detail::MeetingPoints tips_a = detail::meeting_points(v_1, v3, around_v_1);
+  const detail::MeetingPoints tips_b = detail::meeting_points(v_5, v3, around_v_5);
+
+  // The tips of arm B, their angles and turns do not depend on the tip of arm A.
+  double theta_b[2];
+  core::SinCos turn_b[2];
+  for (int k = 0; k < 2; ++k) {
+    Vec3 v_4;
+    detail::meeting_point(tips_b, kTipSigns[k], v_4);
+    // The turn about v_5 from (0, 0, sin a) to the part of v_4 across the axis.
+    theta_b[k] = std::atan2(-m * sin_a * v_4.y, sin_a * v_4.z);
+    turn_b[k] = detail::joint_turn(theta_b[k]);
+  }
+
+  for (const double sigma_a : kTipSigns) {
+    Vec3 v_2;
+    detail::meeting_point(tips_a, sigma_a, v_2);
+    // The turn about v_1 from (m sin a, 0, 0) to the part of v_2 across the axis; keeping the
+    // factor m sin a makes this invert the tip formula for either mirror and sign of sin a.
+    const double theta_a = std::atan2(m * sin_a * v_2.y, m * sin_a * v_2.x);
+    const core::SinCos turn_a = detail::joint_turn(theta_a);
+    for (int k = 0; k < 2; ++k) visit(link, theta_a, theta_b[k], turn_a, turn_b[k]);
+  }
+}
+
 }  // namespace
 
 CandidateList enumerate_candidates(const SphericalLinkGeometry& geometry, const Vec3& v3) {
   CandidateList candidates;
-  const double m = geometry.mirror ? -1.0 : 1.0;
-  const double a = geometry.arm_arc;
-  const double c = geometry.coupler_arc;
-  const double sin_a = core::sin_cos(a).sin;
-  const Vec3 v_1{0.0, 0.0, 1.0};
-  const Vec3 v_5{m, 0.0, 0.0};
-
-  for (const double sigma_a : kTipSigns) {
-    // Tip A lies at arc a from the axis v_1 and at arc c from the pointing direction.
-    const std::optional<Vec3> v_2 = intersect_small_circles(v_1, v3, a, c, sigma_a);
-    if (!v_2) continue;
-    // The turn about v_1 from (m sin a, 0, 0) to the part of v_2 across the axis; keeping the
-    // factor m sin a makes this invert the tip formula for either mirror and sign of sin a.
-    const double theta_a = std::atan2(m * sin_a * v_2->y, m * sin_a * v_2->x);
-
-    for (const double sigma_b : kTipSigns) {
-      const std::optional<Vec3> v_4 = intersect_small_circles(v_5, v3, a, c, sigma_b);
-      if (!v_4) continue;
-      // The turn about v_5 from (0, 0, sin a) to the part of v_4 across the axis.
-      const double theta_b = std::atan2(-m * sin_a * v_4->y, sin_a * v_4->z);
-
-      const FkResult fk = forward_kinematics(geometry, theta_a, theta_b);
-      if (const FkSolution* solution = std::get_if<FkSolution>(&fk)) {
-        candidates.push_back(IkCandidate{theta_a, theta_b, *solution});
-      }
-    }
-  }
+  for_each_candidate(geometry, v3,
+                     [&](const detail::LinkTerms& link, double theta_a, double theta_b,
+                         core::SinCos turn_a, core::SinCos turn_b) {
+                       IkCandidate& candidate = candidates.slot();
+                       if (detail::solve_linkage(link, turn_a, turn_b, candidate.solution)) {
+                         candidate.theta_a = theta_a;
+                         candidate.theta_b = theta_b;
+                         candidates.commit();
+                       }
+                     });
   return candidates;
 }
 
@@ -111,29 +139,31 @@ std::optional<JointPair> inverse_kinematics_from_direction(const SphericalLinkGe
   if (n < kDegenerateTolerance) return std::nullopt;
   const Vec3 u{v3.x / n, v3.y / n, v3.z / n};
 
-  // Keep, in order and over the front of the list, the candidates whose loop closes at u
-  // rather than at its mirror image across the great circle through the tips.
-  CandidateList candidates = enumerate_candidates(geometry, u);
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < candidates.size(); ++i) {
-    if (distance(candidates[i].solution.v_3, u) < kCandidateTolerance) {
-      if (kept != i) candidates[kept] = candidates[i];
-      ++kept;
-    }
-  }
-  candidates.truncate(kept);
-  if (candidates.empty()) return std::nullopt;
+  // Keep, in order, the pairs whose loop closes at u rather than at its mirror image across
+  // the great circle through the tips. Only the coupler joint of each candidate is needed, not
+  // its frame.
+  JointPair kept[CandidateList::kCapacity];
+  std::size_t count = 0;
+  for_each_candidate(geometry, u,
+                     [&](const detail::LinkTerms& link, double theta_a, double theta_b,
+                         core::SinCos turn_a, core::SinCos turn_b) {
+                       Vec3 v_3;
+                       if (detail::coupler_joint(link, turn_a, turn_b, v_3) &&
+                           distance(v_3, u) < kCandidateTolerance) {
+                         kept[count++] = JointPair{theta_a, theta_b};
+                       }
+                     });
+  if (count == 0) return std::nullopt;
 
   // The pair nearest to `near`, or of smallest norm; ties keep the earlier pair, and a NaN
   // distance never replaces the best.
   const JointPair origin = near.value_or(JointPair{0.0, 0.0});
-  JointPair best{candidates[0].theta_a, candidates[0].theta_b};
+  JointPair best = kept[0];
   double best_measure = squared_joint_distance(best, origin);
-  for (std::size_t i = 1; i < candidates.size(); ++i) {
-    const JointPair pair{candidates[i].theta_a, candidates[i].theta_b};
-    const double measure = squared_joint_distance(pair, origin);
+  for (std::size_t i = 1; i < count; ++i) {
+    const double measure = squared_joint_distance(kept[i], origin);
     if (measure < best_measure) {
-      best = pair;
+      best = kept[i];
       best_measure = measure;
     }
   }

@@ -38,6 +38,10 @@ class CandidateList {
 
   // Appends a candidate; the enumeration never makes more than kCapacity.
   void push_back(const IkCandidate& candidate) { items_[size_++] = candidate; }
+  // Appends in place: the candidate is written into slot() and kept by commit(); a slot left
+  // uncommitted is written over by the next one.
+  IkCandidate& slot() { return items_[size_]; }
+  void commit() { ++size_; }
   // Keeps only the first `count` candidates.
   void truncate(std::size_t count) { size_ = count; }
 

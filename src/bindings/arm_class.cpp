@@ -108,9 +108,9 @@ PyObject* mirror(PyObject* self) {
 /* ---------------------------------------------------------------------------------------- */
 /* Forward queries                                                                           */
 
-// Binds and converts (theta_a, theta_b), then runs forward kinematics on the receiver's arm;
-// null with an exception set when the arguments are wrong.
-template <typename MapOutcome>
+// Binds and converts (theta_a, theta_b), then runs `routine` (forward kinematics unless told
+// otherwise) on the receiver's arm; null with an exception set when the arguments are wrong.
+template <auto routine = &arm::forward_kinematics, typename MapOutcome>
 PyObject* forward_query(const Signature& signature, PyObject* self, PyObject* const* args,
                         Py_ssize_t nargsf, PyObject* kwnames, MapOutcome&& map_outcome) {
   Slots slots;
@@ -124,7 +124,7 @@ PyObject* forward_query(const Signature& signature, PyObject* self, PyObject* co
       !convert_argument<convert_float>(signature, slots, 1, &theta_b)) {
     return nullptr;
   }
-  return map_outcome(arm::forward_kinematics(ArmObject_CAST(self)->geometry, theta_a, theta_b));
+  return map_outcome(routine(ArmObject_CAST(self)->geometry, theta_a, theta_b));
 }
 
 PyObject* fk(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
@@ -147,10 +147,9 @@ PyObject* direction(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, Py
 
 PyObject* is_reachable_joints(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
                               PyObject* kwnames) {
-  return forward_query(kIsReachableJoints, self, args, nargsf, kwnames,
-                       [](const arm::FkResult& outcome) {
-                         return bool_result(std::holds_alternative<arm::FkSolution>(outcome));
-                       });
+  // Only whether the loop closes: the closure test, without the coupler joint and the frame.
+  return forward_query<&arm::loop_closes>(kIsReachableJoints, self, args, nargsf, kwnames,
+                                          [](bool closes) { return bool_result(closes); });
 }
 
 /* ---------------------------------------------------------------------------------------- */
