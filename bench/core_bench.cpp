@@ -12,10 +12,12 @@
 #include <string_view>
 #include <variant>
 
-#include "arm/fk.hpp"
-#include "arm/geometry.hpp"
-#include "arm/ik.hpp"
-#include "neck/neck.hpp"
+#include <vornalt_torso_kinematics/arm/fk.hpp>
+#include <vornalt_torso_kinematics/arm/geometry.hpp>
+#include <vornalt_torso_kinematics/arm/ik.hpp>
+#include <vornalt_torso_kinematics/neck/neck.hpp>
+
+using namespace vornalt_torso_kinematics;  // NOLINT: the library's names, unqualified
 
 namespace {
 

@@ -20,8 +20,10 @@
 #include <string_view>
 #include <vector>
 
-#include "bindings/docs.hpp"
-#include "bindings/stubs.hpp"
+#include <vornalt_torso_kinematics/bindings/docs.hpp>
+#include <vornalt_torso_kinematics/bindings/stubs.hpp>
+
+using namespace vornalt_torso_kinematics;  // NOLINT: the library's names, unqualified
 
 namespace {
 

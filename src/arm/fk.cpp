@@ -1,8 +1,8 @@
-#include "arm/fk.hpp"
+#include <vornalt_torso_kinematics/arm/fk.hpp>
 
 #include <cmath>
 
-namespace arm {
+namespace vornalt_torso_kinematics::arm {
 namespace {
 
 // v divided componentwise by its Euclidean length.
@@ -150,4 +150,4 @@ bool loop_closes(const SphericalLinkGeometry& geometry, double theta_a, double t
   return detail::circles_meet(v_2, v_4, link.cos_coupler, link.cos_coupler, meeting);
 }
 
-}  // namespace arm
+}  // namespace vornalt_torso_kinematics::arm

@@ -6,10 +6,10 @@
 #include <optional>
 #include <variant>
 
-#include "arm/geometry.hpp"
-#include "core/types.hpp"
+#include <vornalt_torso_kinematics/arm/geometry.hpp>
+#include <vornalt_torso_kinematics/core/types.hpp>
 
-namespace arm {
+namespace vornalt_torso_kinematics::arm {
 
 using core::JointPair;
 using core::Mat3;
@@ -136,4 +136,4 @@ bool coupler_joint(const LinkTerms& link, core::SinCos turn_a, core::SinCos turn
 
 }  // namespace detail
 
-}  // namespace arm
+}  // namespace vornalt_torso_kinematics::arm

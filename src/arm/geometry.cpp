@@ -4,7 +4,7 @@
 // keys. Every error stops decoding and carries a fixed text plus the line and column of the
 // offending point. Nothing is allocated on the success path except the nesting record of a
 // skipped value deeper than 64 levels; when that fails, decoding stops without a message.
-#include "arm/geometry.hpp"
+#include <vornalt_torso_kinematics/arm/geometry.hpp>
 
 #include <algorithm>
 #include <array>
@@ -19,7 +19,7 @@
 #include <system_error>
 #include <vector>
 
-namespace arm {
+namespace vornalt_torso_kinematics::arm {
 namespace {
 
 // peek() at the end of the text.
@@ -1005,4 +1005,4 @@ DecodeResult decode_geometry(std::string_view json) {
                      std::to_string(at.bytes_into_line)};
 }
 
-}  // namespace arm
+}  // namespace vornalt_torso_kinematics::arm

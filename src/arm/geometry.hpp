@@ -7,7 +7,7 @@
 #include <string_view>
 #include <variant>
 
-namespace arm {
+namespace vornalt_torso_kinematics::arm {
 
 // Which of the two closures of the 5-bar loop the arm uses.
 enum class Branch : std::uint8_t { positive = 0, negative = 1 };
@@ -38,4 +38,4 @@ using DecodeResult = std::variant<SphericalLinkGeometry, DecodeError, DecodeOutO
 // Decodes one geometry record, in its object or array form, from UTF-8 JSON text.
 DecodeResult decode_geometry(std::string_view json);
 
-}  // namespace arm
+}  // namespace vornalt_torso_kinematics::arm

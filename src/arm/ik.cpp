@@ -1,8 +1,8 @@
-#include "arm/ik.hpp"
+#include <vornalt_torso_kinematics/arm/ik.hpp>
 
 #include <cmath>
 
-namespace arm {
+namespace vornalt_torso_kinematics::arm {
 namespace {
 
 // The tip choices, in the order the candidates are listed.
@@ -170,4 +170,4 @@ std::optional<JointPair> inverse_kinematics_from_direction(const SphericalLinkGe
   return best;
 }
 
-}  // namespace arm
+}  // namespace vornalt_torso_kinematics::arm

@@ -6,11 +6,11 @@
 #include <cstddef>
 #include <optional>
 
-#include "arm/fk.hpp"
-#include "arm/geometry.hpp"
-#include "core/types.hpp"
+#include <vornalt_torso_kinematics/arm/fk.hpp>
+#include <vornalt_torso_kinematics/arm/geometry.hpp>
+#include <vornalt_torso_kinematics/core/types.hpp>
 
-namespace arm {
+namespace vornalt_torso_kinematics::arm {
 
 // A candidate is accepted when its rotation (or pointing direction) lies strictly closer than
 // this to the target.
@@ -65,4 +65,4 @@ std::optional<JointPair> inverse_kinematics_from_direction(const SphericalLinkGe
                                                            const Vec3& v3,
                                                            const std::optional<JointPair>& near);
 
-}  // namespace arm
+}  // namespace vornalt_torso_kinematics::arm

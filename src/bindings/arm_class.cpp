@@ -6,13 +6,13 @@
 #include <string_view>
 #include <variant>
 
-#include "arm/fk.hpp"
-#include "arm/ik.hpp"
-#include "bindings/classes.hpp"
-#include "bindings/docs.hpp"
-#include "bindings/frame.hpp"
+#include <vornalt_torso_kinematics/arm/fk.hpp>
+#include <vornalt_torso_kinematics/arm/ik.hpp>
+#include <vornalt_torso_kinematics/bindings/classes.hpp>
+#include <vornalt_torso_kinematics/bindings/docs.hpp>
+#include <vornalt_torso_kinematics/bindings/frame.hpp>
 
-namespace bindings {
+namespace vornalt_torso_kinematics::bindings {
 namespace {
 
 constexpr const char* kNewNames[] = {"arm_arc", "coupler_arc", "mirror"};
@@ -281,4 +281,4 @@ PyObject* arm_result(const arm::SphericalLinkGeometry& geometry) {
   return self;
 }
 
-}  // namespace bindings
+}  // namespace vornalt_torso_kinematics::bindings

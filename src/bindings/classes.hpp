@@ -5,16 +5,16 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include "arm/geometry.hpp"
+#include <vornalt_torso_kinematics/arm/geometry.hpp>
 
-namespace bindings {
+namespace vornalt_torso_kinematics::bindings {
 
 // An arm instance: the object header followed by its geometry, written once by a constructor.
 struct ArmObject {
   PyObject_HEAD arm::SphericalLinkGeometry geometry;
 };
 
-#define ArmObject_CAST(op) (reinterpret_cast<bindings::ArmObject*>(op))
+#define ArmObject_CAST(op) (reinterpret_cast<vornalt_torso_kinematics::bindings::ArmObject*>(op))
 
 // A neck instance is a bare object header.
 struct NeckObject {
@@ -34,4 +34,4 @@ PyTypeObject* create_neck_type();
 // Frees an instance of either class and releases its reference to its heap type.
 void dealloc_instance(PyObject* self);
 
-}  // namespace bindings
+}  // namespace vornalt_torso_kinematics::bindings

@@ -1,12 +1,12 @@
-#include "bindings/frame.hpp"
+#include <vornalt_torso_kinematics/bindings/frame.hpp>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "bindings/docs.hpp"
+#include <vornalt_torso_kinematics/bindings/docs.hpp>
 
-namespace bindings {
+namespace vornalt_torso_kinematics::bindings {
 
 ProcessObjects process = {nullptr, nullptr, nullptr, nullptr};
 
@@ -550,4 +550,4 @@ PyObject* triple_result(const std::array<double, 3>& value) {
   return float_tuple<3>(value);
 }
 
-}  // namespace bindings
+}  // namespace vornalt_torso_kinematics::bindings

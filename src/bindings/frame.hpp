@@ -12,10 +12,10 @@
 #include <span>
 #include <string_view>
 
-#include "arm/geometry.hpp"
-#include "core/types.hpp"
+#include <vornalt_torso_kinematics/arm/geometry.hpp>
+#include <vornalt_torso_kinematics/core/types.hpp>
 
-namespace bindings {
+namespace vornalt_torso_kinematics::bindings {
 
 using core::JointPair;
 using core::Mat3;
@@ -315,4 +315,4 @@ constexpr PyMethodDef noargs_method(const char* name, const char* doc, int extra
   return {name, &noargs_entry<Body>, METH_NOARGS | extra_flags, doc};
 }
 
-}  // namespace bindings
+}  // namespace vornalt_torso_kinematics::bindings

@@ -4,11 +4,11 @@
 #include <atomic>
 #include <cstdint>
 
-#include "bindings/classes.hpp"
-#include "bindings/docs.hpp"
-#include "bindings/frame.hpp"
+#include <vornalt_torso_kinematics/bindings/classes.hpp>
+#include <vornalt_torso_kinematics/bindings/docs.hpp>
+#include <vornalt_torso_kinematics/bindings/frame.hpp>
 
-namespace bindings {
+namespace vornalt_torso_kinematics::bindings {
 namespace {
 
 // The interpreter that first imported the module; -1 until then.
@@ -96,8 +96,9 @@ void dealloc_instance(PyObject* self) {
   Py_DECREF(type);
 }
 
-}  // namespace bindings
+}  // namespace vornalt_torso_kinematics::bindings
 
 PyMODINIT_FUNC PyInit_vornalt_torso_kinematics(void) {
+  namespace bindings = vornalt_torso_kinematics::bindings;
   return bindings::guarded(bindings::init_module);
 }

@@ -2,12 +2,12 @@
 
 #include <variant>
 
-#include "bindings/classes.hpp"
-#include "bindings/docs.hpp"
-#include "bindings/frame.hpp"
-#include "neck/neck.hpp"
+#include <vornalt_torso_kinematics/bindings/classes.hpp>
+#include <vornalt_torso_kinematics/bindings/docs.hpp>
+#include <vornalt_torso_kinematics/bindings/frame.hpp>
+#include <vornalt_torso_kinematics/neck/neck.hpp>
 
-namespace bindings {
+namespace vornalt_torso_kinematics::bindings {
 namespace {
 
 constexpr const char* kJointsNames[] = {"joints"};
@@ -74,4 +74,4 @@ PyTypeObject* create_neck_type() {
   return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&neck_spec));
 }
 
-}  // namespace bindings
+}  // namespace vornalt_torso_kinematics::bindings

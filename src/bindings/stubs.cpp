@@ -1,17 +1,17 @@
 // The type-stub records of VornaltArmKinematics and VornaltNeckKinematics, and their
 // registration while the shared object is loaded.
 
-#include "bindings/stubs.hpp"
+#include <vornalt_torso_kinematics/bindings/stubs.hpp>
 
 #include <array>
 #include <initializer_list>
 #include <tuple>
 
-#include "arm/geometry.hpp"
-#include "bindings/classes.hpp"
-#include "bindings/docs.hpp"
+#include <vornalt_torso_kinematics/arm/geometry.hpp>
+#include <vornalt_torso_kinematics/bindings/classes.hpp>
+#include <vornalt_torso_kinematics/bindings/docs.hpp>
 
-namespace stubs {
+namespace vornalt_torso_kinematics::stubs {
 
 constinit Registry<PyClassInfo> class_registry;
 constinit Registry<PyMethodsInfo> methods_registry;
@@ -288,4 +288,4 @@ const Registration neck_methods_registration{methods_registry, neck_methods_entr
 const Registration neck_class_registration{class_registry, neck_class_entry};
 
 }  // namespace
-}  // namespace stubs
+}  // namespace vornalt_torso_kinematics::stubs

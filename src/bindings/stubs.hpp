@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-namespace stubs {
+namespace vornalt_torso_kinematics::stubs {
 
 /* ---------------------------------------------------------------------------------------- */
 /* Types                                                                                     */
@@ -169,4 +169,4 @@ class Registry {
 extern Registry<PyClassInfo> class_registry;
 extern Registry<PyMethodsInfo> methods_registry;
 
-}  // namespace stubs
+}  // namespace vornalt_torso_kinematics::stubs

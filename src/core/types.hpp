@@ -5,7 +5,7 @@
 #include <array>
 #include <cmath>
 
-namespace core {
+namespace vornalt_torso_kinematics::core {
 
 // A vector (x, y, z) in the body frame; a unit vector where it stands for a joint axis.
 struct Vec3 {
@@ -47,4 +47,4 @@ inline Vec3 cross(const Vec3& a, const Vec3& b) {
   return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
 
-}  // namespace core
+}  // namespace vornalt_torso_kinematics::core

@@ -1,8 +1,8 @@
-#include "neck/neck.hpp"
+#include <vornalt_torso_kinematics/neck/neck.hpp>
 
 #include <cmath>
 
-namespace neck {
+namespace vornalt_torso_kinematics::neck {
 namespace {
 
 // The 3x3 identity with every off-diagonal entry +0.0.
@@ -61,4 +61,4 @@ IkResult ik(const Mat3& r) {
   return JointTriple{yaw, pitch, roll};
 }
 
-}  // namespace neck
+}  // namespace vornalt_torso_kinematics::neck

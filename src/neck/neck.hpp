@@ -4,9 +4,9 @@
 
 #include <variant>
 
-#include "core/types.hpp"
+#include <vornalt_torso_kinematics/core/types.hpp>
 
-namespace neck {
+namespace vornalt_torso_kinematics::neck {
 
 using core::Mat3;
 
@@ -33,4 +33,4 @@ Mat3 fk(const JointTriple& joints);
 // The joint triple of a head rotation, read from r[0][0], r[1][0], r[2][0], r[2][1], r[2][2].
 IkResult ik(const Mat3& r);
 
-}  // namespace neck
+}  // namespace vornalt_torso_kinematics::neck

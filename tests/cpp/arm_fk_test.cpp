@@ -7,7 +7,9 @@
 #include <random>
 #include <variant>
 
-#include "arm/fk.hpp"
+#include <vornalt_torso_kinematics/arm/fk.hpp>
+
+using namespace vornalt_torso_kinematics;  // NOLINT: the library's names, unqualified
 
 namespace {
 

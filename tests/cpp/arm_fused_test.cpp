@@ -16,9 +16,11 @@
 #include <string>
 #include <variant>
 
-#include "arm/fk.hpp"
-#include "arm/ik.hpp"
+#include <vornalt_torso_kinematics/arm/fk.hpp>
+#include <vornalt_torso_kinematics/arm/ik.hpp>
 #include "unfused_arm.hpp"
+
+using namespace vornalt_torso_kinematics;  // NOLINT: the library's names, unqualified
 
 namespace {
 

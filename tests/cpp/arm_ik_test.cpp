@@ -1,4 +1,4 @@
-#include "arm/ik.hpp"
+#include <vornalt_torso_kinematics/arm/ik.hpp>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,8 @@
 #include <random>
 #include <variant>
 #include <vector>
+
+using namespace vornalt_torso_kinematics;  // NOLINT: the library's names, unqualified
 
 namespace {
 

@@ -14,8 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "bindings/classes.hpp"
-#include "bindings/frame.hpp"
+#include <vornalt_torso_kinematics/bindings/classes.hpp>
+#include <vornalt_torso_kinematics/bindings/frame.hpp>
+
+using namespace vornalt_torso_kinematics;  // NOLINT: the library's names, unqualified
 
 PyMODINIT_FUNC PyInit_vornalt_torso_kinematics(void);
 

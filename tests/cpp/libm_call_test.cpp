@@ -10,9 +10,11 @@
 #include <variant>
 #include <vector>
 
-#include "arm/fk.hpp"
-#include "arm/geometry.hpp"
-#include "arm/ik.hpp"
+#include <vornalt_torso_kinematics/arm/fk.hpp>
+#include <vornalt_torso_kinematics/arm/geometry.hpp>
+#include <vornalt_torso_kinematics/arm/ik.hpp>
+
+using namespace vornalt_torso_kinematics;  // NOLINT: the library's names, unqualified
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "neck/neck.hpp"
+#include <vornalt_torso_kinematics/neck/neck.hpp>
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,8 @@
 #include <numbers>
 #include <random>
 #include <variant>
+
+using namespace vornalt_torso_kinematics;  // NOLINT: the library's names, unqualified
 
 namespace {
 

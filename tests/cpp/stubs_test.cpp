@@ -1,4 +1,4 @@
-#include "bindings/stubs.hpp"
+#include <vornalt_torso_kinematics/bindings/stubs.hpp>
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,9 @@
 #include <thread>
 #include <vector>
 
-#include "bindings/classes.hpp"
+#include <vornalt_torso_kinematics/bindings/classes.hpp>
+
+using namespace vornalt_torso_kinematics;  // NOLINT: the library's names, unqualified
 
 namespace {
 

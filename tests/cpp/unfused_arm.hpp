@@ -6,12 +6,12 @@
 
 #include <optional>
 
-#include "arm/fk.hpp"
-#include "arm/geometry.hpp"
-#include "arm/ik.hpp"
-#include "core/types.hpp"
+#include <vornalt_torso_kinematics/arm/fk.hpp>
+#include <vornalt_torso_kinematics/arm/geometry.hpp>
+#include <vornalt_torso_kinematics/arm/ik.hpp>
+#include <vornalt_torso_kinematics/core/types.hpp>
 
-namespace unfused {
+namespace vornalt_torso_kinematics::unfused {
 
 using arm::CandidateList;
 using arm::FkResult;
@@ -34,4 +34,4 @@ std::optional<JointPair> inverse_kinematics_from_direction(const SphericalLinkGe
                                                            const Vec3& v3,
                                                            const std::optional<JointPair>& near);
 
-}  // namespace unfused
+}  // namespace vornalt_torso_kinematics::unfused

@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-namespace unfused {
+namespace vornalt_torso_kinematics::unfused {
 
 using arm::Branch;
 using arm::FkSolution;
@@ -101,4 +101,4 @@ FkResult forward_kinematics(const SphericalLinkGeometry& geometry, double theta_
   return solution;
 }
 
-}  // namespace unfused
+}  // namespace vornalt_torso_kinematics::unfused

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <variant>
 
-namespace unfused {
+namespace vornalt_torso_kinematics::unfused {
 
 using arm::FkSolution;
 using arm::IkCandidate;
@@ -147,4 +147,4 @@ std::optional<JointPair> inverse_kinematics_from_direction(const SphericalLinkGe
   return best;
 }
 
-}  // namespace unfused
+}  // namespace vornalt_torso_kinematics::unfused

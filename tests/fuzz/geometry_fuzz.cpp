@@ -7,7 +7,9 @@
 #include <string_view>
 #include <variant>
 
-#include "arm/geometry.hpp"
+#include <vornalt_torso_kinematics/arm/geometry.hpp>
+
+using namespace vornalt_torso_kinematics;  // NOLINT: the library's names, unqualified
 
 namespace {
 
