@@ -13,7 +13,7 @@
 #include <variant>
 
 #include <vornalt_torso_kinematics/arm/fk.hpp>
-#include <vornalt_torso_kinematics/arm/geometry.hpp>
+#include <vornalt_torso_kinematics/arm/geometry_json.hpp>
 #include <vornalt_torso_kinematics/arm/ik.hpp>
 #include <vornalt_torso_kinematics/neck/neck.hpp>
 

@@ -1,11 +1,9 @@
 // An arm's geometry: the two arc lengths of its spherical 5-bar linkage, the closure of the
-// loop it uses and whether it is the mirrored (right) arm.
+// loop it uses and whether it is the mirrored (right) arm. Plain values; the JSON form of the
+// record is read by geometry_json.hpp.
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <string_view>
-#include <variant>
 
 namespace vornalt_torso_kinematics::arm {
 
@@ -23,19 +21,5 @@ struct SphericalLinkGeometry {
 // The geometry of the robot's left arm; the right arm is the same with `mirror` set.
 inline constexpr SphericalLinkGeometry kDefaultLeft{0.7, 0.5, Branch::positive, false};
 inline constexpr SphericalLinkGeometry kDefaultRight{0.7, 0.5, Branch::positive, true};
-
-// Why a JSON text is not a geometry record: one message ending in " at line L column C".
-struct DecodeError {
-  std::string message;
-};
-
-// The text may be a valid record, but memory ran out for the nesting record of a value
-// nested deeper than 64 levels that the decoder skips.
-struct DecodeOutOfMemory {};
-
-using DecodeResult = std::variant<SphericalLinkGeometry, DecodeError, DecodeOutOfMemory>;
-
-// Decodes one geometry record, in its object or array form, from UTF-8 JSON text.
-DecodeResult decode_geometry(std::string_view json);
 
 }  // namespace vornalt_torso_kinematics::arm

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include <vornalt_torso_kinematics/arm/fk.hpp>
+#include <vornalt_torso_kinematics/arm/geometry_json.hpp>
 #include <vornalt_torso_kinematics/arm/ik.hpp>
 #include <vornalt_torso_kinematics/bindings/classes.hpp>
 #include <vornalt_torso_kinematics/bindings/docs.hpp>

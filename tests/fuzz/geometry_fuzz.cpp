@@ -7,7 +7,7 @@
 #include <string_view>
 #include <variant>
 
-#include <vornalt_torso_kinematics/arm/geometry.hpp>
+#include <vornalt_torso_kinematics/arm/geometry_json.hpp>
 
 using namespace vornalt_torso_kinematics;  // NOLINT: the library's names, unqualified
 
