@@ -1,7 +1,6 @@
 // VornaltArmKinematics: one arm's geometry and its kinematic queries.
 
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -20,6 +19,7 @@ constexpr const char* kNewNames[] = {"arm_arc", "coupler_arc", "mirror"};
 constexpr const char* kThetaNames[] = {"theta_a", "theta_b"};
 constexpr const char* kRTargetNames[] = {"r_target"};
 constexpr const char* kDirectionNames[] = {"v3", "near"};
+constexpr const char* kV3Names[] = {"v3"};
 constexpr const char* kJsonNames[] = {"json"};
 
 constexpr Signature kNew{TORSO_ARM_CLASS ".__new__()", kNewNames, 0};
@@ -31,8 +31,7 @@ constexpr Signature kIk{TORSO_ARM_CLASS ".ik()", kRTargetNames, 1};
 constexpr Signature kIsReachableOrientation{TORSO_ARM_CLASS ".is_reachable_orientation()",
                                             kRTargetNames, 1};
 constexpr Signature kIkFromDirection{TORSO_ARM_CLASS ".ik_from_direction()", kDirectionNames, 1};
-constexpr Signature kIsReachableDirection{TORSO_ARM_CLASS ".is_reachable_direction()",
-                                          std::span(kDirectionNames, 1), 1};
+constexpr Signature kIsReachableDirection{TORSO_ARM_CLASS ".is_reachable_direction()", kV3Names, 1};
 
 constexpr const char* kUnreachable = "Target orientation is outside the spherical 5-bar workspace.";
 
@@ -170,27 +169,6 @@ PyObject* orientation_query(const Signature& signature, PyObject* self, PyObject
   return map_outcome(arm::inverse_kinematics(ArmObject_CAST(self)->geometry, r_target));
 }
 
-// Binds and converts v3 (and near, where the signature has it), then solves the receiver's
-// arm for that pointing direction.
-template <typename MapOutcome>
-PyObject* direction_query(const Signature& signature, PyObject* self, PyObject* const* args,
-                          Py_ssize_t nargsf, PyObject* kwnames, MapOutcome&& map_outcome) {
-  Slots slots;
-  Receiver receiver;
-  if (!begin_method(signature, process.arm_type, self, args, nargsf, kwnames, slots, receiver)) {
-    return nullptr;
-  }
-  Vec3 v3{0.0, 0.0, 0.0};
-  std::optional<JointPair> near;
-  if (!convert_argument<convert_vector>(signature, slots, 0, &v3)) return nullptr;
-  if (signature.names.size() > 1 &&
-      !convert_argument<convert_optional_pair>(signature, slots, 1, &near)) {
-    return nullptr;
-  }
-  return map_outcome(
-      arm::inverse_kinematics_from_direction(ArmObject_CAST(self)->geometry, v3, near));
-}
-
 // A joint pair as a tuple, or the RuntimeError of an unreachable target.
 PyObject* pair_or_unreachable(const std::optional<JointPair>& outcome) {
   if (outcome) return pair_result(*outcome);
@@ -213,12 +191,34 @@ PyObject* is_reachable_orientation(PyObject* self, PyObject* const* args, Py_ssi
 
 PyObject* ik_from_direction(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
                             PyObject* kwnames) {
-  return direction_query(kIkFromDirection, self, args, nargsf, kwnames, pair_or_unreachable);
+  Slots slots;
+  Receiver receiver;
+  if (!begin_method(kIkFromDirection, process.arm_type, self, args, nargsf, kwnames, slots,
+                    receiver)) {
+    return nullptr;
+  }
+  Vec3 v3{0.0, 0.0, 0.0};
+  std::optional<JointPair> near;
+  if (!convert_argument<convert_vector>(kIkFromDirection, slots, 0, &v3) ||
+      !convert_argument<convert_optional_pair>(kIkFromDirection, slots, 1, &near)) {
+    return nullptr;
+  }
+  return pair_or_unreachable(
+      arm::inverse_kinematics_from_direction(ArmObject_CAST(self)->geometry, v3, near));
 }
 
 PyObject* is_reachable_direction(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
                                  PyObject* kwnames) {
-  return direction_query(kIsReachableDirection, self, args, nargsf, kwnames, found);
+  Slots slots;
+  Receiver receiver;
+  if (!begin_method(kIsReachableDirection, process.arm_type, self, args, nargsf, kwnames, slots,
+                    receiver)) {
+    return nullptr;
+  }
+  Vec3 v3{0.0, 0.0, 0.0};
+  if (!convert_argument<convert_vector>(kIsReachableDirection, slots, 0, &v3)) return nullptr;
+  return found(
+      arm::inverse_kinematics_from_direction(ArmObject_CAST(self)->geometry, v3, std::nullopt));
 }
 
 /* ---------------------------------------------------------------------------------------- */

@@ -421,41 +421,33 @@ bool convert_string(PyObject* object, std::string_view* out) {
 }
 
 void name_argument_error(const char* parameter) {
-  PyObject* error = PyErr_GetRaisedException();
-  if (error == nullptr || !Py_IS_TYPE(error, reinterpret_cast<PyTypeObject*>(PyExc_TypeError))) {
-    PyErr_SetRaisedException(error);
+  Owned error(PyErr_GetRaisedException());
+  if (!error || !Py_IS_TYPE(error.get(), reinterpret_cast<PyTypeObject*>(PyExc_TypeError))) {
+    PyErr_SetRaisedException(error.release());
     return;
   }
-  PyObject* text = nullptr;
-  PyObject* renamed = nullptr;
-  PyObject* message = PyObject_Str(error);
-  if (message == nullptr) {
+  const Owned message(PyObject_Str(error.get()));
+  if (!message) {
     // The message is the caller's object, and its __str__ failed: that error is the caller's
     // too, and passes through with the converter's error as its context.
     PyObject* failure = PyErr_GetRaisedException();
-    if (failure != error) {
-      PyException_SetContext(failure, error);  // takes over the reference to `error`
-    } else {
-      Py_DECREF(error);  // the caller raised the converter's error itself
-    }
+    if (failure != error.get()) PyException_SetContext(failure, error.release());  // steals it
     PyErr_SetRaisedException(failure);
     return;
   }
-  text = PyUnicode_FromFormat("argument '%s': %U", parameter, message);
-  Py_DECREF(message);
-  if (text == nullptr) goto error;
-  renamed = PyObject_CallOneArg(PyExc_TypeError, text);
-  Py_DECREF(text);
-  if (renamed == nullptr) goto error;
+  const Owned text(PyUnicode_FromFormat("argument '%s': %U", parameter, message.get()));
+  if (!text) {
+    api_failure();
+    return;
+  }
+  Owned renamed(PyObject_CallOneArg(PyExc_TypeError, text.get()));
+  if (!renamed) {
+    api_failure();
+    return;
+  }
   // PyException_SetCause takes over the reference that PyException_GetCause returns.
-  PyException_SetCause(renamed, PyException_GetCause(error));
-  Py_DECREF(error);
-  PyErr_SetRaisedException(renamed);
-  return;
-
-error:
-  Py_DECREF(error);
-  api_failure();
+  PyException_SetCause(renamed.get(), PyException_GetCause(error.get()));
+  PyErr_SetRaisedException(renamed.release());
 }
 
 /* ---------------------------------------------------------------------------------------- */
@@ -475,33 +467,27 @@ namespace {
 // A new list of `N` new items made by `make(i)`.
 template <std::size_t N, typename Make>
 PyObject* list_of(Make&& make) {
-  PyObject* list = PyList_New(N);
-  if (list == nullptr) return api_failure();
+  Owned list(PyList_New(N));
+  if (!list) return api_failure();
   for (std::size_t i = 0; i < N; ++i) {
     PyObject* item = make(i);
-    if (item == nullptr) {
-      Py_DECREF(list);
-      return nullptr;
-    }
-    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
+    if (item == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
   }
-  return list;
+  return list.release();
 }
 
 // A new tuple of new floats.
 template <std::size_t N>
 PyObject* float_tuple(const std::array<double, N>& values) {
-  PyObject* tuple = PyTuple_New(N);
-  if (tuple == nullptr) return api_failure();
+  Owned tuple(PyTuple_New(N));
+  if (!tuple) return api_failure();
   for (std::size_t i = 0; i < N; ++i) {
     PyObject* item = float_result(values[i]);
-    if (item == nullptr) {
-      Py_DECREF(tuple);
-      return nullptr;
-    }
-    PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), item);
+    if (item == nullptr) return nullptr;
+    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);
   }
-  return tuple;
+  return tuple.release();
 }
 
 // A new list of three new floats.
@@ -516,30 +502,22 @@ PyObject* vector_result(const Vec3& value) {
 }
 
 PyObject* matrix_result(const Mat3& value) {
-  PyObject* rows = PyList_New(3);
-  if (rows == nullptr) return api_failure();
-  // Each row joins the matrix before it is filled, so that one release frees everything
-  // made so far; a list frees the slots it has not been given yet as empty ones.
+  Owned rows(PyList_New(3));
+  if (!rows) return api_failure();
+  // Each row joins the matrix before it is filled, so that releasing the matrix frees
+  // everything made so far; a list frees the slots it has not been given yet as empty ones.
   for (Py_ssize_t i = 0; i < 3; ++i) {
     PyObject* row = PyList_New(3);
-    if (row == nullptr) {
-      api_failure();
-      Py_DECREF(rows);
-      return nullptr;
-    }
-    PyList_SET_ITEM(rows, i, row);
+    if (row == nullptr) return api_failure();
+    PyList_SET_ITEM(rows.get(), i, row);
     for (Py_ssize_t j = 0; j < 3; ++j) {
       PyObject* item =
           PyFloat_FromDouble(value[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)]);
-      if (item == nullptr) {
-        api_failure();
-        Py_DECREF(rows);
-        return nullptr;
-      }
+      if (item == nullptr) return api_failure();
       PyList_SET_ITEM(row, j, item);
     }
   }
-  return rows;
+  return rows.release();
 }
 
 PyObject* pair_result(const JointPair& value) {

@@ -8,11 +8,14 @@
 
 #include <array>
 #include <cstddef>
+#include <exception>
+#include <new>
 #include <optional>
 #include <span>
 #include <string_view>
 
 #include <vornalt_torso_kinematics/arm/geometry.hpp>
+#include <vornalt_torso_kinematics/bindings/owned.hpp>
 #include <vornalt_torso_kinematics/core/types.hpp>
 
 namespace vornalt_torso_kinematics::bindings {
@@ -33,6 +36,57 @@ struct ProcessObjects {
 };
 
 extern ProcessObjects process;
+
+/* ---------------------------------------------------------------------------------------- */
+/* Faults                                                                                    */
+
+// Raises `type` with `message` as its only argument and returns null.
+PyObject* raise_message(PyObject* type, const char* message);
+
+// Creates the internal-fault exception class unless it exists; false with an exception set
+// when it cannot. Module initialisation calls it, so that reporting a fault when memory has
+// run out does not depend on creating a class.
+bool make_internal_fault_class();
+
+// Raises the internal-fault exception with `description` and returns null. A fault while
+// reporting a fault ends the process.
+PyObject* internal_fault(const char* description);
+
+// Reports that an interpreter call failed to make an object: writes the pending error to
+// standard error without running any Python code, raises the internal fault "Python API call
+// failed" and returns null.
+PyObject* api_failure();
+
+// Writes a diagnostic to standard error and ends the process.
+[[noreturn]] void fatal(const char* description);
+
+// The internal fault for a C++ exception that reached an entry point.
+PyObject* caught_exception(const char* what) noexcept;
+
+// Passes a body's result through when it agrees with the error indicator: a value with no
+// exception set, or null with one set. Anything else is an internal fault.
+PyObject* checked_result(PyObject* result);
+
+// Runs a body so that no C++ exception leaves it; the body settles the error indicator.
+template <typename Body>
+PyObject* without_exceptions(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    fatal("out of memory for a working value");
+  } catch (const std::exception& error) {
+    return caught_exception(error.what());
+  } catch (...) {
+    return caught_exception("unknown C++ exception");
+  }
+}
+
+// Runs an entry point's body so that no C++ exception leaves it, and so that it never
+// returns a value with an exception set.
+template <typename Body>
+PyObject* guarded(Body&& body) noexcept {
+  return without_exceptions([&] { return checked_result(body()); });
+}
 
 /* ---------------------------------------------------------------------------------------- */
 /* Argument binding                                                                          */
@@ -75,17 +129,14 @@ class Slots {
   bool held_ = false;
 };
 
-// Binds a vector call's arguments (positional ones, then the values of `kwnames`).
-inline bool bind_vector(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
-                        PyObject* kwnames, Slots& slots);
-
 // bind_vector for the calls that its inline part does not settle: keywords, too few or too
 // many positional arguments.
 bool bind_vector_in_full(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
                          PyObject* kwnames, Slots& slots);
 
-// The usual call passes every required argument by position and no keyword: nothing can be
-// missing, duplicated or unexpected then.
+// Binds a vector call's arguments (positional ones, then the values of `kwnames`). The usual
+// call passes every required argument by position and no keyword: nothing can be missing,
+// duplicated or unexpected then.
 inline bool bind_vector(const Signature& signature, PyObject* const* args, Py_ssize_t nargsf,
                         PyObject* kwnames, Slots& slots) {
   const Py_ssize_t given = PyVectorcall_NARGS(nargsf);
@@ -98,13 +149,11 @@ inline bool bind_vector(const Signature& signature, PyObject* const* args, Py_ss
   return true;
 }
 
-// Binds a constructor's argument tuple and keyword dictionary (which may be null).
-inline bool bind_tuple(const Signature& signature, PyObject* args, PyObject* kwargs, Slots& slots);
-
 // bind_tuple for the calls that its inline part does not settle.
 bool bind_tuple_in_full(const Signature& signature, PyObject* args, PyObject* kwargs, Slots& slots);
 
-// As bind_vector: positional arguments alone, as many as the parameters take.
+// Binds a constructor's argument tuple and keyword dictionary (which may be null); as
+// bind_vector, positional arguments alone, as many as the parameters take, bind inline.
 inline bool bind_tuple(const Signature& signature, PyObject* args, PyObject* kwargs, Slots& slots) {
   const Py_ssize_t given = PyTuple_GET_SIZE(args);
   if ((kwargs != nullptr && PyDict_GET_SIZE(kwargs) != 0) ||
@@ -138,14 +187,11 @@ bool convert_optional_pair(PyObject* object, std::optional<JointPair>* out);
 // A str, seen as its UTF-8 bytes (valid while the str lives).
 bool convert_string(PyObject* object, std::string_view* out);
 
-// Converts the argument in slot `index` unless it is absent, when `out` keeps its default. A
-// converter's TypeError is renamed after the parameter.
-template <auto Converter, typename T>
-bool convert_argument(const Signature& signature, const Slots& slots, std::size_t index, T* out);
-
 // Replaces a pending TypeError by one whose message names the parameter; other errors stay.
 void name_argument_error(const char* parameter);
 
+// Converts the argument in slot `index` unless it is absent, when `out` keeps its default. A
+// converter's TypeError is renamed after the parameter.
 template <auto Converter, typename T>
 bool convert_argument(const Signature& signature, const Slots& slots, std::size_t index, T* out) {
   PyObject* argument = slots[index];
@@ -162,15 +208,10 @@ bool convert_argument(const Signature& signature, const Slots& slots, std::size_
 // when the call ends.
 class Receiver {
  public:
-  Receiver() = default;
-  Receiver(const Receiver&) = delete;
-  Receiver& operator=(const Receiver&) = delete;
-  ~Receiver() { Py_XDECREF(object_); }
-
   // Takes the receiver, or raises the TypeError of a wrong receiver type and returns false.
   bool take(PyObject* self, PyTypeObject* type) {
     if (self == nullptr || !PyObject_TypeCheck(self, type)) return refuse(self, type);
-    object_ = Py_NewRef(self);
+    object_ = Owned::borrowed(self);
     return true;
   }
 
@@ -178,7 +219,7 @@ class Receiver {
   // Raises the TypeError of a receiver that is not an instance of `type`.
   static bool refuse(PyObject* self, PyTypeObject* type);
 
-  PyObject* object_ = nullptr;
+  Owned object_;
 };
 
 // Binds an instance method's arguments, then takes its receiver: the steps every instance
@@ -194,35 +235,6 @@ inline bool begin_method(const Signature& signature, PyTypeObject* type, PyObjec
 /* Each makes new objects; null (with the internal fault raised) when the interpreter cannot */
 /* create them.                                                                              */
 
-inline PyObject* float_result(double value);
-inline PyObject* bool_result(bool value);
-PyObject* vector_result(const Vec3& value);
-PyObject* matrix_result(const Mat3& value);
-PyObject* pair_result(const JointPair& value);
-PyObject* triple_result(const std::array<double, 3>& value);
-// A new instance of exactly the arm class holding `geometry`.
-PyObject* arm_result(const arm::SphericalLinkGeometry& geometry);
-
-/* ---------------------------------------------------------------------------------------- */
-/* Faults                                                                                    */
-
-// Raises `type` with `message` as its only argument and returns null.
-PyObject* raise_message(PyObject* type, const char* message);
-
-// Creates the internal-fault exception class unless it exists; false with an exception set
-// when it cannot. Module initialisation calls it, so that reporting a fault when memory has
-// run out does not depend on creating a class.
-bool make_internal_fault_class();
-
-// Raises the internal-fault exception with `description` and returns null. A fault while
-// reporting a fault ends the process.
-PyObject* internal_fault(const char* description);
-
-// Reports that an interpreter call failed to make an object: writes the pending error to
-// standard error without running any Python code, raises the internal fault "Python API call
-// failed" and returns null.
-PyObject* api_failure();
-
 inline PyObject* float_result(double value) {
   PyObject* result = PyFloat_FromDouble(value);
   return result != nullptr ? result : api_failure();
@@ -232,41 +244,15 @@ inline PyObject* bool_result(bool value) {
   return Py_NewRef(value ? Py_True : Py_False);
 }
 
-// Writes a diagnostic to standard error and ends the process.
-[[noreturn]] void fatal(const char* description);
+PyObject* vector_result(const Vec3& value);
+PyObject* matrix_result(const Mat3& value);
+PyObject* pair_result(const JointPair& value);
+PyObject* triple_result(const std::array<double, 3>& value);
+// A new instance of exactly the arm class holding `geometry`.
+PyObject* arm_result(const arm::SphericalLinkGeometry& geometry);
 
-// Runs an entry point's body so that no C++ exception leaves it, and so that it never
-// returns a value with an exception set.
-template <typename Body>
-PyObject* guarded(Body&& body) noexcept;
-
-// Runs a body so that no C++ exception leaves it; the body settles the error indicator.
-template <typename Body>
-PyObject* without_exceptions(Body&& body) noexcept;
-
-PyObject* caught_exception(const char* what) noexcept;
-
-// Passes a body's result through when it agrees with the error indicator: a value with no
-// exception set, or null with one set. Anything else is an internal fault.
-PyObject* checked_result(PyObject* result);
-
-template <typename Body>
-PyObject* without_exceptions(Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    fatal("out of memory for a working value");
-  } catch (const std::exception& error) {
-    return caught_exception(error.what());
-  } catch (...) {
-    return caught_exception("unknown C++ exception");
-  }
-}
-
-template <typename Body>
-PyObject* guarded(Body&& body) noexcept {
-  return without_exceptions([&] { return checked_result(body()); });
-}
+/* ---------------------------------------------------------------------------------------- */
+/* Entry points                                                                              */
 
 // Adapts a body with the vector-call signature to a method-table entry.
 template <PyObject* (*Body)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)>

@@ -39,37 +39,31 @@ bool bind_interpreter() {
   return false;
 }
 
+// The module's __all__ list, made empty when the module has none yet.
+Owned all_list(PyObject* module) {
+  Owned all(PyObject_GetAttrString(module, "__all__"));
+  if (all || !PyErr_ExceptionMatches(PyExc_AttributeError)) return all;
+  PyErr_Clear();
+  all = Owned(PyList_New(0));
+  if (all && PyObject_SetAttrString(module, "__all__", all.get()) < 0) return Owned();
+  return all;
+}
+
 // Creates the class object once, appends its name to __all__ and sets it as an attribute.
 bool add_class(PyObject* module, const char* name, PyTypeObject** type, PyTypeObject* (*create)()) {
   if (*type == nullptr) {
     *type = create();
     if (*type == nullptr) return false;
   }
-  PyObject* all = PyObject_GetAttrString(module, "__all__");
-  if (all == nullptr) {
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
-    PyErr_Clear();
-    all = PyList_New(0);
-    if (all == nullptr) return false;
-    if (PyObject_SetAttrString(module, "__all__", all) < 0) goto error;
-  }
-  if (!PyList_Check(all)) {
+  const Owned all = all_list(module);
+  if (!all) return false;
+  if (!PyList_Check(all.get())) {
     PyErr_SetString(PyExc_TypeError, "__all__ must be a list");
-    goto error;
+    return false;
   }
-  {
-    PyObject* text = PyUnicode_FromString(name);
-    if (text == nullptr) goto error;
-    const int appended = PyList_Append(all, text);
-    Py_DECREF(text);
-    if (appended < 0) goto error;
-  }
-  Py_DECREF(all);
+  const Owned text(PyUnicode_FromString(name));
+  if (!text || PyList_Append(all.get(), text.get()) < 0) return false;
   return PyObject_SetAttrString(module, name, reinterpret_cast<PyObject*>(*type)) == 0;
-
-error:
-  Py_DECREF(all);
-  return false;
 }
 
 PyObject* init_module() {

@@ -10,6 +10,7 @@
 #include <vornalt_torso_kinematics/arm/geometry.hpp>
 #include <vornalt_torso_kinematics/bindings/classes.hpp>
 #include <vornalt_torso_kinematics/bindings/docs.hpp>
+#include <vornalt_torso_kinematics/bindings/owned.hpp>
 
 namespace vornalt_torso_kinematics::stubs {
 
@@ -45,23 +46,27 @@ void ensure_interpreter() {
 }
 
 // Whether `text` compiles as an expression that refers to no name: 0.7, -0.0, False, None,
-// (1, 'a'), but not inf or <object object at 0x...>. Clears any error it causes.
+// (1, 'a'), but not inf or <object object at 0x...>. Leaves any error it causes pending.
 bool names_nothing(const char* text) {
-  bool literal = false;
-  PyObject* names = nullptr;
-  PyObject* code = Py_CompileString(text, "<default>", Py_eval_input);
-  if (code == nullptr) goto error;
-  names = PyObject_GetAttrString(code, "co_names");
-  if (names == nullptr) goto error;
-  literal = PyTuple_Check(names) && PyTuple_GET_SIZE(names) == 0;
-  Py_DECREF(names);
-  Py_DECREF(code);
-  return literal;
+  const bindings::Owned code(Py_CompileString(text, "<default>", Py_eval_input));
+  if (!code) return false;
+  const bindings::Owned names(PyObject_GetAttrString(code.get(), "co_names"));
+  return names && PyTuple_Check(names.get()) && PyTuple_GET_SIZE(names.get()) == 0;
+}
 
-error:
-  PyErr_Clear();
-  Py_XDECREF(code);
-  return false;
+// The repr of the value that `make` creates when it is of a builtin type and an expression
+// that refers to no name, else "..."; errors are left pending.
+std::string builtin_repr(PyObject* (*make)()) {
+  const bindings::Owned value(make());
+  if (!value) return "...";
+  const bindings::Owned module(PyType_GetModuleName(Py_TYPE(value.get())));
+  if (!module || !PyUnicode_Check(module.get()) ||
+      PyUnicode_CompareWithASCIIString(module.get(), "builtins") != 0) {
+    return "...";
+  }
+  const bindings::Owned repr(PyObject_Repr(value.get()));
+  const char* utf8 = repr ? PyUnicode_AsUTF8(repr.get()) : nullptr;
+  return utf8 != nullptr && names_nothing(utf8) ? utf8 : "...";
 }
 
 }  // namespace
@@ -70,28 +75,8 @@ std::string python_default(PyObject* (*make)()) {
   ensure_interpreter();
   const PyGILState_STATE gil = PyGILState_Ensure();
   PyObject* pending = PyErr_GetRaisedException();
-  std::string text = "...";
-  PyObject* module = nullptr;
-  PyObject* repr = nullptr;
-  const char* utf8 = nullptr;
-  PyObject* value = make();
-  if (value == nullptr) goto done;
-  module = PyType_GetModuleName(Py_TYPE(value));
-  if (module == nullptr) goto done;
-  if (!PyUnicode_Check(module) || PyUnicode_CompareWithASCIIString(module, "builtins") != 0) {
-    goto done;
-  }
-  repr = PyObject_Repr(value);
-  if (repr == nullptr) goto done;
-  utf8 = PyUnicode_AsUTF8(repr);
-  if (utf8 == nullptr) goto done;
-  if (names_nothing(utf8)) text = utf8;
-
-done:
-  PyErr_Clear();
-  Py_XDECREF(repr);
-  Py_XDECREF(module);
-  Py_XDECREF(value);
+  std::string text = builtin_repr(make);
+  PyErr_Clear();  // whatever failed only makes the text "..."
   PyErr_SetRaisedException(pending);
   PyGILState_Release(gil);
   return text;
