@@ -76,11 +76,10 @@ PyObject* from_json(PyObject* /* static */, PyObject* const* args, Py_ssize_t na
   if (error == nullptr) return PyErr_NoMemory();  // the record may be valid: no ValueError
   // The message may quote the record's own text, NUL characters included.
   const std::string message = "Invalid arms.json: " + error->message;
-  PyObject* text =
-      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
-  if (text == nullptr) return api_failure();
-  PyErr_SetObject(PyExc_ValueError, text);
-  Py_DECREF(text);
+  const Owned text(
+      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+  if (!text) return api_failure();
+  PyErr_SetObject(PyExc_ValueError, text.get());
   return nullptr;
 }
 

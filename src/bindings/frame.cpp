@@ -52,21 +52,20 @@ namespace {
 // Writes the pending error to standard error as one line and clears it. None of Python's code
 // runs: not sys.excepthook, not sys.stderr's methods, and no sys.last_* attribute is set.
 void write_pending_error() {
-  PyObject* error = PyErr_GetRaisedException();
-  if (error == nullptr) return;
+  const Owned error(PyErr_GetRaisedException());
+  if (!error) return;
   // The message is shown when it is the error's only argument and a plain str.
   const char* text = nullptr;
-  PyObject* args = PyException_GetArgs(error);
-  if (args != nullptr && PyTuple_GET_SIZE(args) == 1 &&
-      PyUnicode_CheckExact(PyTuple_GET_ITEM(args, 0))) {
-    text = PyUnicode_AsUTF8(PyTuple_GET_ITEM(args, 0));
+  const Owned args(PyException_GetArgs(error.get()));
+  if (args && PyTuple_GET_SIZE(args.get()) == 1 &&
+      PyUnicode_CheckExact(PyTuple_GET_ITEM(args.get(), 0))) {
+    text = PyUnicode_AsUTF8(PyTuple_GET_ITEM(args.get(), 0));
     if (text == nullptr) PyErr_Clear();
   }
   std::fprintf(stderr, TORSO_MODULE_NAME ": Python API call failed: %s%s%s\n",
-               Py_TYPE(error)->tp_name, text != nullptr ? ": " : "", text != nullptr ? text : "");
+               Py_TYPE(error.get())->tp_name, text != nullptr ? ": " : "",
+               text != nullptr ? text : "");
   std::fflush(stderr);
-  Py_XDECREF(args);
-  Py_DECREF(error);
 }
 
 }  // namespace
@@ -132,10 +131,9 @@ bool bind_keyword(const Signature& signature, PyObject* keyword, PyObject* value
                  signature.qualified_name, keyword);
   } else {
     // The repr is the caller's code, which may drop the key from the dictionary it came from.
-    Py_INCREF(keyword);
+    const Owned held = Owned::borrowed(keyword);
     PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%R'",
-                 signature.qualified_name, keyword);
-    Py_DECREF(keyword);
+                 signature.qualified_name, held.get());
   }
   return false;
 }
@@ -221,15 +219,14 @@ namespace {
 
 // Raises TypeError "'<type>' object cannot be converted to '<target>'".
 bool cannot_convert(PyObject* object, const char* target) {
-  PyObject* name = PyType_GetQualName(Py_TYPE(object));
-  if (name == nullptr) {
+  const Owned name(PyType_GetQualName(Py_TYPE(object)));
+  if (!name) {
     PyErr_Clear();
     PyErr_Format(PyExc_TypeError,
                  "'<failed to extract type name>' object cannot be converted to '%s'", target);
     return false;
   }
-  PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name, target);
-  Py_DECREF(name);
+  PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name.get(), target);
   return false;
 }
 
@@ -237,22 +234,19 @@ bool cannot_convert(PyObject* object, const char* target) {
 // is not, -1 with the error set when reading them raised. A type without a module is not
 // numpy's; any other error (a KeyboardInterrupt raised by a metaclass, a MemoryError) passes.
 int is_numpy_bool_type(PyTypeObject* type) {
-  PyObject* module = nullptr;
-  if (PyObject_GetOptionalAttrString(reinterpret_cast<PyObject*>(type), "__module__", &module) <
-      0) {
+  PyObject* found = nullptr;
+  if (PyObject_GetOptionalAttrString(reinterpret_cast<PyObject*>(type), "__module__", &found) < 0) {
     return -1;
   }
-  if (module == nullptr) return 0;
-  const bool from_numpy =
-      PyUnicode_Check(module) && PyUnicode_CompareWithASCIIString(module, "numpy") == 0;
-  Py_DECREF(module);
-  if (!from_numpy) return 0;
-  PyObject* name = PyType_GetName(type);
-  if (name == nullptr) return -1;
-  const bool is_bool = PyUnicode_CompareWithASCIIString(name, "bool_") == 0 ||
-                       PyUnicode_CompareWithASCIIString(name, "bool") == 0;
-  Py_DECREF(name);
-  return is_bool ? 1 : 0;
+  const Owned module(found);
+  if (!module || !PyUnicode_Check(module.get()) ||
+      PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0) {
+    return 0;
+  }
+  const Owned name(PyType_GetName(type));
+  if (!name) return -1;
+  return PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
+         PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0;
 }
 
 // Whether the type of `object`, held for the question, is numpy's boolean; then its truth
@@ -282,11 +276,8 @@ bool numpy_truth(PyObject* object, PyTypeObject* type, bool* out) {
     return Py_NewRef(PyList_GET_ITEM(object, index));
   }
   if (PyTuple_CheckExact(object)) return Py_NewRef(PyTuple_GET_ITEM(object, index));
-  PyObject* key = PyLong_FromSsize_t(index);
-  if (key == nullptr) return nullptr;
-  PyObject* item = PyObject_GetItem(object, key);
-  Py_DECREF(key);
-  return item;
+  const Owned key(PyLong_FromSsize_t(index));
+  return key ? PyObject_GetItem(object, key.get()) : nullptr;
 }
 
 // Checks that `object` is a sequence of length 3 and converts its items 0, 1, 2 in order with
@@ -310,11 +301,8 @@ bool convert_three(PyObject* object, ConvertItem&& convert_item) {
     return false;
   }
   for (std::size_t i = 0; i < 3; ++i) {
-    PyObject* item = item_at(object, i);
-    if (item == nullptr) return false;
-    const bool converted = convert_item(item, i);
-    Py_DECREF(item);
-    if (!converted) return false;
+    const Owned item(item_at(object, i));
+    if (!item || !convert_item(item.get(), i)) return false;
   }
   return true;
 }
@@ -339,11 +327,8 @@ bool convert_bool(PyObject* object, bool* out) {
   }
   // A metaclass's code that reads the type's module may assign the object another class,
   // which could free this one while it is looked at: it is held until the answer is known.
-  PyTypeObject* type = Py_TYPE(object);
-  Py_INCREF(type);
-  const bool converted = numpy_truth(object, type, out);
-  Py_DECREF(type);
-  return converted;
+  const Owned type = Owned::borrowed(reinterpret_cast<PyObject*>(Py_TYPE(object)));
+  return numpy_truth(object, reinterpret_cast<PyTypeObject*>(type.get()), out);
 }
 
 namespace {

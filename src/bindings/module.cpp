@@ -71,15 +71,13 @@ PyObject* init_module() {
   if (process.module != nullptr) return Py_NewRef(process.module);
   if (!make_internal_fault_class()) return nullptr;
 
-  PyObject* module = PyModule_Create2(&module_def, PYTHON_API_VERSION);
-  if (module == nullptr) return nullptr;
-  if (!add_class(module, TORSO_ARM_CLASS, &process.arm_type, create_arm_type) ||
-      !add_class(module, TORSO_NECK_CLASS, &process.neck_type, create_neck_type)) {
-    Py_DECREF(module);
+  Owned module(PyModule_Create2(&module_def, PYTHON_API_VERSION));
+  if (!module || !add_class(module.get(), TORSO_ARM_CLASS, &process.arm_type, create_arm_type) ||
+      !add_class(module.get(), TORSO_NECK_CLASS, &process.neck_type, create_neck_type)) {
     return nullptr;
   }
-  process.module = Py_NewRef(module);
-  return module;
+  process.module = Py_NewRef(module.get());
+  return module.release();
 }
 
 }  // namespace
