@@ -117,10 +117,12 @@ raised = {type(outcome).__name__ for _, call in QUERIES for fail_at in range(80)
 print("InternalFault" in raised, [n for n in dir(sys) if n.startswith("last_")])
 """
 DEEP_RECORD_WITHOUT_MEMORY = """
-import resource
+import resource, sys
 from vornalt_torso_kinematics import VornaltArmKinematics
 depth = 1 << 24  # a nesting record of 2 MiB, beyond what is left
 record = '{"arm_arc": 1, "coupler_arc": 0.5, "note": ' + "[" * depth + "]" * depth + "}"
+if sys.argv[1:] == ["quoted"]:  # invalid: its message quotes a 16 MiB string
+    record = '{"arm_arc": 1, "coupler_arc": 0.5, "branch": "' + "x" * depth + '"}'
 soft, hard = resource.getrlimit(resource.RLIMIT_AS)
 with open("/proc/self/statm") as statm:
     mapped = int(statm.read().split()[0]) * resource.getpagesize()
@@ -131,22 +133,28 @@ try:
 except BaseException as exc:
     outcome = type(exc).__name__
 resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
-print(outcome, VornaltArmKinematics.from_json(record).arm_arc())
+try:
+    print(outcome, VornaltArmKinematics.from_json(record).arm_arc())
+except ValueError as exc:
+    print(outcome, str(exc)[:34])
 """
 SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
-@pytest.mark.parametrize(("script", "environment", "last_line"), [
-    pytest.param(EMPTIED_KEYWORDS, {}, "0.5 0.75 True", id="constructor-keywords-emptied"),
-    pytest.param(EXITING_HOOK, {}, "True []", id="excepthook-that-exits"),
+@pytest.mark.parametrize(("script", "argv", "environment", "last_line"), [
+    pytest.param(EMPTIED_KEYWORDS, [], {}, "0.5 0.75 True", id="constructor-keywords-emptied"),
+    pytest.param(EXITING_HOOK, [], {}, "True []", id="excepthook-that-exits"),
     # Allocations of 64 KiB and more are mapped and unmapped one by one, so that the limit on
-    # the address space decides whether the nesting record can grow.
-    pytest.param(DEEP_RECORD_WITHOUT_MEMORY, {"MALLOC_MMAP_THRESHOLD_": "65536"}, "MemoryError 1.0",
-                 id="deep-record-out-of-memory",
-                 marks=pytest.mark.skipif(SANITIZED, reason="the sanitizer reserves the address space")),
+    # the address space decides whether the nesting record (or a long message) can grow.
+    *[pytest.param(DEEP_RECORD_WITHOUT_MEMORY, argv, {"MALLOC_MMAP_THRESHOLD_": "65536"}, last,
+                   id=f"{name}-record-out-of-memory",
+                   marks=pytest.mark.skipif(SANITIZED, reason="the sanitizer reserves the address space"))
+      for name, argv, last in [("deep", [], "MemoryError 1.0"),
+                               ("quoted", ["quoted"], "MemoryError Invalid arms.json: unknown variant")]],
 ])
-def test_faults_in_a_child_process(script: str, environment: dict[str, str], last_line: str) -> None:
-    child = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300,
+def test_faults_in_a_child_process(script: str, argv: list[str], environment: dict[str, str],
+                                   last_line: str) -> None:
+    child = subprocess.run([sys.executable, "-c", script, *argv], capture_output=True, text=True, timeout=300,
                            cwd=Path(__file__).parent, env={**os.environ, **environment})
     assert child.returncode == 0, child.stderr
     assert child.stdout.splitlines()[-1] == last_line

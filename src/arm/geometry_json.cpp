@@ -2,8 +2,9 @@
 // grammar in its object and array forms, an iterative skipper for the values of unknown keys,
 // and the messages. One forward pass over the bytes; every error stops decoding and carries a
 // fixed text plus the line and column of the offending point. Nothing is allocated on the
-// success path except the nesting record of a skipped value deeper than 64 levels; when that
-// fails, decoding stops without a message.
+// success path except the nesting record of a skipped value deeper than 64 levels; when that,
+// or a message (which may quote the text's strings), cannot be allocated, decoding stops
+// without a message.
 #include <vornalt_torso_kinematics/arm/geometry_json.hpp>
 
 #include <array>
@@ -502,11 +503,16 @@ bool read_document(Decoder& d, SphericalLinkGeometry& geometry) {
 DecodeResult decode_geometry(std::string_view json) {
   Decoder d{Scanner{json, Position{}}, std::string{}};
   SphericalLinkGeometry geometry{0.0, 0.0, Branch::positive, false};
-  if (read_document(d, geometry)) return geometry;
-  if (d.out_of_memory) return DecodeOutOfMemory{};
-  const Position& at = d.scan.pos;
-  return DecodeError{d.message + " at line " + std::to_string(at.lines_read + 1) + " column " +
-                     std::to_string(at.bytes_into_line)};
+  try {
+    if (read_document(d, geometry)) return geometry;
+    if (d.out_of_memory) return DecodeOutOfMemory{};
+    const Position& at = d.scan.pos;
+    return DecodeError{d.message + " at line " + std::to_string(at.lines_read + 1) + " column " +
+                       std::to_string(at.bytes_into_line)};
+  } catch (const std::bad_alloc&) {
+    // A message that quotes a string of the text needs as much memory as the text.
+    return DecodeOutOfMemory{};
+  }
 }
 
 }  // namespace vornalt_torso_kinematics::arm

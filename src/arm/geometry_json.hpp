@@ -15,8 +15,9 @@ struct DecodeError {
   std::string message;
 };
 
-// The text may be a valid record, but memory ran out for the nesting record of a value
-// nested deeper than 64 levels that the decoder skips.
+// Memory ran out: for the nesting record of a value nested deeper than 64 levels that the
+// decoder skips (the text may be a valid record), or for a message, which may quote a string
+// of the text and so be as long as the text itself.
 struct DecodeOutOfMemory {};
 
 using DecodeResult = std::variant<SphericalLinkGeometry, DecodeError, DecodeOutOfMemory>;

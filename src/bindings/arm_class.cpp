@@ -74,8 +74,13 @@ PyObject* from_json(PyObject* /* static */, PyObject* const* args, Py_ssize_t na
   }
   const auto* error = std::get_if<arm::DecodeError>(&decoded);
   if (error == nullptr) return PyErr_NoMemory();  // the record may be valid: no ValueError
-  // The message may quote the record's own text, NUL characters included.
-  const std::string message = "Invalid arms.json: " + error->message;
+  // The message may quote the record's own text, NUL characters included, and be as long.
+  std::string message;
+  try {
+    message = "Invalid arms.json: " + error->message;
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
   const Owned text(
       PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
   if (!text) return api_failure();

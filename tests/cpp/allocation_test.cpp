@@ -243,8 +243,13 @@ TEST(DecoderAllocation, ANestingRecordThatCannotGrowIsOutOfMemory) {
   std::optional<arm::DecodeResult> decoded;
   tally.refusing = true;
   decoded = arm::decode_geometry(record);
+  // A message quotes the text's strings, so it may be as long as the text: no room for it is
+  // out of memory too, not the end of the process.
+  const std::optional<arm::DecodeResult> invalid =
+      arm::decode_geometry(R"({"arm_arc": "a string", "coupler_arc": 0.5})");
   tally.refusing = false;
   EXPECT_TRUE(std::holds_alternative<arm::DecodeOutOfMemory>(*decoded));
+  EXPECT_TRUE(std::holds_alternative<arm::DecodeOutOfMemory>(*invalid));
   const Tally seen = count_allocations([&] { decoded = arm::decode_geometry(record); });
   EXPECT_GT(seen.allocations, 0u);
   EXPECT_TRUE(std::holds_alternative<arm::SphericalLinkGeometry>(*decoded));
