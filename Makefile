@@ -77,7 +77,7 @@ cpp-example: $(VENV)/.ready
 	cmake --build build/cpp-package -j $(JOBS)
 	rm -rf build/cpp-install
 	cmake --install build/cpp-package --prefix build/cpp-install >/dev/null
-	cmake -S examples/cpp -B build/cpp-example -G Ninja \
+	cmake -S examples/cpp -B build/cpp-example -G Ninja -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
 	  -DCMAKE_PREFIX_PATH=$(abspath build/cpp-install) >/dev/null
 	cmake --build build/cpp-example -j $(JOBS)
 	build/cpp-example/torso_example
@@ -147,7 +147,8 @@ sanitize: $(VENV)/.ready
 # ------------------------------------------------------------------------------------------
 # Release: the sdist, and a wheel built from it and repaired by auditwheel for manylinux 2.17
 # (glibc 2.17 and newer), both in dist/. wheel-test installs that wheel, not the checkout, into
-# a new virtual environment and runs the pytest suite against it.
+# a new virtual environment and runs the pytest suite against it from build/wheel-test, where
+# nothing in the checkout can shadow the installed module (nor in the tests' subprocesses).
 
 WHEEL_PLATFORM := manylinux_2_17_x86_64
 WHEEL_VENV := build/wheel-test/venv
@@ -168,7 +169,7 @@ wheel-test: wheel
 	$(WHEEL_VENV)/bin/python -m pip install -q --group test dist/*.whl
 	cd build/wheel-test && venv/bin/python -c "import vornalt_torso_kinematics as m; \
 	  assert m.__file__.startswith('$(abspath $(WHEEL_VENV))'), m.__file__; print('testing', m.__file__)"
-	$(WHEEL_VENV)/bin/python -m pytest -q -p no:cacheprovider
+	cd build/wheel-test && venv/bin/python -m pytest -q -p no:cacheprovider $(CURDIR)/tests
 
 # ------------------------------------------------------------------------------------------
 # Benchmarks and housekeeping
