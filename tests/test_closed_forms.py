@@ -5,6 +5,7 @@ against a second implementation."""
 
 from __future__ import annotations
 
+import itertools
 import math
 import sys
 from pathlib import Path
@@ -30,44 +31,59 @@ def close(a: object, b: object) -> bool:
                             atol=1e-12))
 
 
+def same(a: object, b: object) -> bool:
+    """The same numbers to the last bit, signed zeros included."""
+    return np.asarray(a, dtype=float).tobytes() == np.asarray(b, dtype=float).tobytes()
+
+
 @settings(max_examples=300)
-@given(geometries, angles, angles)
-def test_forward_kinematics_agrees(geometry: tuple[float, float, bool], theta_a: float,
-                                   theta_b: float) -> None:
-    arm = vtk.VornaltArmKinematics(*geometry)
-    py_arm, np_arm = PyArm(*geometry), NpArm(*geometry)
+@given(geometries, angles, angles, st.one_of(st.none(), st.tuples(angles, angles)))
+def test_plain_python_arm_is_the_same_arithmetic(geometry: tuple[float, float, bool],
+                                                 theta_a: float, theta_b: float,
+                                                 near: tuple[float, float] | None) -> None:
+    # The plain Python arm makes the module's operations in the module's order with the same
+    # maths library, so every answer and every failure is the module's, bit for bit, however
+    # ill-conditioned the pose (coinciding tips, the stretch limit, a tie between candidates).
+    arm, py_arm = vtk.VornaltArmKinematics(*geometry), PyArm(*geometry)
     reachable = arm.is_reachable_joints(theta_a, theta_b)
     assert py_arm.is_reachable_joints(theta_a, theta_b) is reachable
-    if reachable:
-        rotation = arm.fk(theta_a, theta_b)
-        assert close(py_arm.fk(theta_a, theta_b), rotation)
-        assert close(np_arm.fk(theta_a, theta_b), rotation)
-        assert close(py_arm.direction(theta_a, theta_b), arm.direction(theta_a, theta_b))
-    else:
+    if not reachable:
         with pytest.raises(RuntimeError):
             py_arm.fk(theta_a, theta_b)
-
-
-@settings(max_examples=200)
-@given(geometries, angles, angles, st.one_of(st.none(), st.tuples(angles, angles)))
-def test_inverse_kinematics_agrees(geometry: tuple[float, float, bool], theta_a: float,
-                                   theta_b: float, near: tuple[float, float] | None) -> None:
-    arm = vtk.VornaltArmKinematics(*geometry)
-    py_arm, np_arm = PyArm(*geometry), NpArm(*geometry)
-    if not arm.is_reachable_joints(theta_a, theta_b):
         return
-    rotation = arm.fk(theta_a, theta_b)
-    direction = arm.direction(theta_a, theta_b)
-    for alternative in (py_arm, np_arm):
-        assert alternative.is_reachable_orientation(rotation) is \
-            arm.is_reachable_orientation(rotation)
-        assert alternative.is_reachable_direction(direction) is \
-            arm.is_reachable_direction(direction)
-        if arm.is_reachable_orientation(rotation):
-            assert close(alternative.ik(rotation), arm.ik(rotation))
-        if arm.is_reachable_direction(direction):
-            assert close(alternative.ik_from_direction(direction, near),
-                         arm.ik_from_direction(direction, near))
+    rotation, direction = arm.fk(theta_a, theta_b), arm.direction(theta_a, theta_b)
+    assert same(py_arm.fk(theta_a, theta_b), rotation)
+    assert same(py_arm.direction(theta_a, theta_b), direction)
+    assert py_arm.is_reachable_orientation(rotation) is arm.is_reachable_orientation(rotation)
+    assert py_arm.is_reachable_direction(direction) is arm.is_reachable_direction(direction)
+    if arm.is_reachable_orientation(rotation):
+        assert same(py_arm.ik(rotation), arm.ik(rotation))
+    if arm.is_reachable_direction(direction):
+        assert same(py_arm.ik_from_direction(direction, near),
+                    arm.ik_from_direction(direction, near))
+
+
+# numpy's trigonometry and its dot products round differently from the maths library, and the
+# difference grows without bound as the tips coincide, as the loop nears its stretch limit and
+# as two candidates tie: the numpy arm is compared on well-conditioned poses only.
+@pytest.mark.parametrize("geometry", [(0.7, 0.5, False), (0.7, 0.5, True), (0.45, 0.8, False),
+                                      (1.05, 0.65, True)])
+def test_numpy_arm_agrees_on_well_conditioned_poses(geometry: tuple[float, float, bool]) -> None:
+    arm, np_arm = vtk.VornaltArmKinematics(*geometry), NpArm(*geometry)
+    grid = (-2.5, -1.3, -0.4, 0.35, 1.2, 2.6)
+    compared = 0
+    for theta_a, theta_b in itertools.product(grid, grid):
+        reachable = arm.is_reachable_joints(theta_a, theta_b)
+        assert np_arm.is_reachable_joints(theta_a, theta_b) is reachable
+        if not reachable:
+            continue
+        rotation, direction = arm.fk(theta_a, theta_b), arm.direction(theta_a, theta_b)
+        assert np.allclose(np_arm.fk(theta_a, theta_b), rotation, rtol=0, atol=1e-9)
+        assert np.allclose(np_arm.ik(rotation), arm.ik(rotation), rtol=0, atol=1e-9)
+        assert np.allclose(np_arm.ik_from_direction(direction), arm.ik_from_direction(direction),
+                           rtol=0, atol=1e-9)
+        compared += 1
+    assert compared >= 10
 
 
 @pytest.mark.parametrize("record", [
@@ -80,7 +96,7 @@ def test_records_decode_alike(record: str) -> None:
     arm, py_arm = vtk.VornaltArmKinematics.from_json(record), PyArm.from_json(record)
     assert (py_arm.arm_arc(), py_arm.coupler_arc(), py_arm.mirror()) == \
         (arm.arm_arc(), arm.coupler_arc(), arm.mirror())
-    assert close(py_arm.fk(0.3, -0.2), arm.fk(0.3, -0.2))
+    assert same(py_arm.fk(0.3, -0.2), arm.fk(0.3, -0.2))
 
 
 @settings(max_examples=300)

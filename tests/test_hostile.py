@@ -402,15 +402,15 @@ class Entry:
 
 
 def _method(name: str) -> Callable[..., Any]:
-    return lambda receiver, *args, **kwargs: getattr(receiver, name)(*args, **kwargs)
+    return lambda receiver, /, *args, **kwargs: getattr(receiver, name)(*args, **kwargs)
 
 
 THETA = (("theta_a", ref_float, anything), ("theta_b", ref_float, anything))
 ENTRIES = [
-    Entry("Arm", lambda _, *a, **k: Arm(*a, **k),
+    Entry("Arm", lambda _, /, *a, **k: Arm(*a, **k),
           (("arm_arc", ref_float, anything), ("coupler_arc", ref_float, anything),
            ("mirror", ref_bool, anything)), 0),
-    Entry("from_json", lambda _, *a, **k: Arm.from_json(*a, **k),
+    Entry("from_json", lambda _, /, *a, **k: Arm.from_json(*a, **k),
           (("json", ref_string, json_texts),), 1),
     Entry("fk", _method("fk"), THETA, 2),
     Entry("direction", _method("direction"), THETA, 2),
@@ -682,7 +682,7 @@ QUALIFIED = {
     "Arm": "VornaltArmKinematics.__new__()", "from_json": "VornaltArmKinematics.from_json()",
     "neck.fk": "VornaltNeckKinematics.fk()", "neck.ik": "VornaltNeckKinematics.ik()",
 }
-BINDING_ENTRIES = [*ENTRIES, Entry("Neck", lambda _, *a, **k: Neck(*a, **k), (), 0)]
+BINDING_ENTRIES = [*ENTRIES, Entry("Neck", lambda _, /, *a, **k: Neck(*a, **k), (), 0)]
 QUALIFIED["Neck"] = "VornaltNeckKinematics.__new__()"
 
 
