@@ -225,8 +225,10 @@ constexpr Container kFullRecordArray{']', Fault::eof_list, Fault::trailing_chara
 
 // Consumes a container's opening byte. Then either its closing byte follows (consumed;
 // `empty`), or the first value's first byte is next (for an object, a key's quote). False on
-// an error.
-bool open_container(Decoder& d, const Container& container, bool& empty) {
+// an error. Kept in line, like after_value, so that the skipper's loop makes no calls between
+// tokens: out of line, the two cost a long record about a tenth of its decoding time.
+[[gnu::always_inline]] inline bool open_container(Decoder& d, const Container& container,
+                                                  bool& empty) {
   bump(d.scan);
   const int c = skip_whitespace(d.scan);
   empty = c == container.close;
@@ -242,7 +244,8 @@ bool open_container(Decoder& d, const Container& container, bool& empty) {
 // After a value inside a container: either its closing byte (consumed; `closed`), or a comma
 // after which the next value's first byte is next (for an object, a key's quote). False on an
 // error.
-bool after_value(Decoder& d, const Container& container, bool& closed) {
+[[gnu::always_inline]] inline bool after_value(Decoder& d, const Container& container,
+                                               bool& closed) {
   closed = false;
   const int c = skip_whitespace(d.scan);
   if (c == container.close) {

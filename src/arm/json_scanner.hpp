@@ -311,9 +311,11 @@ inline Fault scan_number(Scanner& s, NumberToken& number) {
   return convert_number(number.text, number.value);
 }
 
-// Keeps the first bytes of a decoded string and its full length: enough to match names.
+// Keeps the first bytes of a decoded string and its full length: enough to match names. The
+// bytes are char8_t, whose stores (unlike char's) cannot alias the scanner, so the string loop
+// keeps the scanner's place in registers instead of reloading it after every byte.
 struct ShortText {
-  std::array<char, kShortTextCapacity> bytes{};
+  std::array<char8_t, kShortTextCapacity> bytes{};
   std::size_t size = 0;
 };
 
@@ -321,7 +323,7 @@ struct ShortText {
 struct Discard {};
 
 inline void append(ShortText& text, char byte) {
-  if (text.size < text.bytes.size()) text.bytes[text.size] = byte;
+  if (text.size < text.bytes.size()) text.bytes[text.size] = static_cast<char8_t>(byte);
   ++text.size;
 }
 
