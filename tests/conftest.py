@@ -5,6 +5,7 @@ database; "explore" draws new ones each time (TORSO_HYPOTHESIS_PROFILE=explore, 
 
 from __future__ import annotations
 
+import math
 import os
 
 import pytest
@@ -32,3 +33,11 @@ def right_arm() -> vtk.VornaltArmKinematics:
 @pytest.fixture
 def neck() -> vtk.VornaltNeckKinematics:
     return vtk.VornaltNeckKinematics()
+
+
+def edge_distance(arm: vtk.VornaltArmKinematics, v3: list[float]) -> float:
+    """How far the unit direction v3 lies, in arc from either joint axis, from the edge of the
+    directions an arm and the coupler can span together: a + c (in line) or |a - c| (folded)."""
+    a, c = arm.arm_arc(), arm.coupler_arc()
+    arcs = (math.acos(v3[2]), math.acos((-1.0 if arm.mirror() else 1.0) * v3[0]))
+    return min(abs(arc - edge) for arc in arcs for edge in (a + c, abs(a - c)))

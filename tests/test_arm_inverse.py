@@ -9,6 +9,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+from conftest import edge_distance
 from vornalt_torso_kinematics import VornaltArmKinematics
 
 UNREACHABLE = "Target orientation is outside the spherical 5-bar workspace."
@@ -29,14 +30,6 @@ def turned_about_own_z(r: list[list[float]], angle: float) -> list[list[float]]:
 
 def transposed(r: list[list[float]]) -> list[list[float]]:
     return [list(column) for column in zip(*r)]
-
-
-def edge_distance(arm: VornaltArmKinematics, v3: list[float]) -> float:
-    """How far the unit direction v3 lies, in arc from either joint axis, from the edge of the
-    directions an arm and the coupler can span together: a + c (in line) or |a - c| (folded)."""
-    a, c = arm.arm_arc(), arm.coupler_arc()
-    arcs = (math.acos(v3[2]), math.acos((-1.0 if arm.mirror() else 1.0) * v3[0]))
-    return min(abs(arc - edge) for arc in arcs for edge in (a + c, abs(a - c)))
 
 
 # -- ik -------------------------------------------------------------------------------------

@@ -14,6 +14,7 @@ from hypothesis import assume, given, settings
 from hypothesis import strategies as st
 
 import vornalt_torso_kinematics as vtk
+from conftest import edge_distance
 
 SCRIPT = Path(__file__).resolve().parent.parent / "examples" / "workspace.py"
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
@@ -98,9 +99,7 @@ def test_reaching_pairs_find_the_pair_that_made_the_direction(
     assume(min(math.dist(d, axis) for axis in ([0.0, 0.0, 1.0], axis_b)) > 1e-3)
     # Nor at arc a + c or |a - c| from an axis, an arm in line with the coupler: whether that
     # arm's tip can be found there is down to rounding.
-    edges = (arm.arm_arc() + arm.coupler_arc(), abs(arm.arm_arc() - arm.coupler_arc()))
-    arcs = (math.acos(d[2]), math.acos(axis_b[0] * d[0]))
-    assume(min(abs(arc - edge) for arc in arcs for edge in edges) > 1e-10)
+    assume(edge_distance(arm, d) > 1e-10)
     pairs = workspace.reaching_pairs(arm, d)
     assert 1 <= len(pairs) <= 4
     assert any(abs(a - theta_a) < 1e-6 and abs(b - theta_b) < 1e-6 for a, b in pairs)
