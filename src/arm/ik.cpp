@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include <vornalt_torso_kinematics/arm/linkage.hpp>
+
 namespace vornalt_torso_kinematics::arm {
 namespace {
 
@@ -55,7 +57,7 @@ double length(const Vec3& v) {
 template <typename Visit>
 void for_each_candidate(const SphericalLinkGeometry& geometry, const Vec3& v3, Visit&& visit) {
   // The terms that every candidate's forward kinematics takes from the geometry, once.
-  const detail::LinkTerms link = detail::link_terms(geometry);
+  const linkage::LinkTerms link = linkage::link_terms(geometry);
   const double m = link.mirror_sign;
   const double sin_a = link.arm.sin;
   const double cos_arm = std::cos(geometry.arm_arc);
@@ -64,34 +66,39 @@ void for_each_candidate(const SphericalLinkGeometry& geometry, const Vec3& v3, V
 
   // Tip A lies at arc a from the axis v_1 and tip B at arc a from the axis v_5, both at arc c
   // from the pointing direction. Whether the circles meet does not depend on the side.
-  detail::CircleMeeting around_v_1;
-  detail::CircleMeeting around_v_5;
-  if (!detail::circles_meet(v_1, v3, cos_arm, link.cos_coupler, around_v_1) ||
-      !detail::circles_meet(v_5, v3, cos_arm, link.cos_coupler, around_v_5)) {
+  linkage::CircleMeeting around_v_1;
+  linkage::CircleMeeting around_v_5;
+  if (!linkage::circles_meet(v_1, v3, cos_arm, link.cos_coupler, around_v_1) ||
+      !linkage::circles_meet(v_5, v3, cos_arm, link.cos_coupler, around_v_5)) {
     return;
   }
-  const detail::MeetingPoints tips_a = detail::meeting_points(v_1, v3, around_v_1);
-  const detail::MeetingPoints tips_b = detail::meeting_points(v_5, v3, around_v_5);
+  const linkage::MeetingPoints tips_a = linkage::meeting_points(v_1, v3, around_v_1);
+  const linkage::MeetingPoints tips_b = linkage::meeting_points(v_5, v3, around_v_5);
 
-  // The tips of arm B, their angles and turns do not depend on the tip of arm A.
+  // The angles of both tips of each arm and their turns, before any candidate is solved: the
+  // four calls of atan2 do not depend on one another, nor do the four of sincos.
+  double theta_a[2];
   double theta_b[2];
-  core::SinCos turn_b[2];
   for (int k = 0; k < 2; ++k) {
-    Vec3 v_4;
-    detail::meeting_point(tips_b, kTipSigns[k], v_4);
-    // The turn about v_5 from (0, 0, sin a) to the part of v_4 across the axis.
-    theta_b[k] = std::atan2(-m * sin_a * v_4.y, sin_a * v_4.z);
-    turn_b[k] = detail::joint_turn(theta_b[k]);
-  }
-
-  for (const double sigma_a : kTipSigns) {
     Vec3 v_2;
-    detail::meeting_point(tips_a, sigma_a, v_2);
+    Vec3 v_4;
+    linkage::meeting_point(tips_a, kTipSigns[k], v_2);
+    linkage::meeting_point(tips_b, kTipSigns[k], v_4);
     // The turn about v_1 from (m sin a, 0, 0) to the part of v_2 across the axis; keeping the
     // factor m sin a makes this invert the tip formula for either mirror and sign of sin a.
-    const double theta_a = std::atan2(m * sin_a * v_2.y, m * sin_a * v_2.x);
-    const core::SinCos turn_a = detail::joint_turn(theta_a);
-    for (int k = 0; k < 2; ++k) visit(link, theta_a, theta_b[k], turn_a, turn_b[k]);
+    theta_a[k] = std::atan2(m * sin_a * v_2.y, m * sin_a * v_2.x);
+    // The turn about v_5 from (0, 0, sin a) to the part of v_4 across the axis.
+    theta_b[k] = std::atan2(-m * sin_a * v_4.y, sin_a * v_4.z);
+  }
+  core::SinCos turn_a[2];
+  core::SinCos turn_b[2];
+  for (int k = 0; k < 2; ++k) {
+    turn_a[k] = linkage::joint_turn(theta_a[k]);
+    turn_b[k] = linkage::joint_turn(theta_b[k]);
+  }
+
+  for (int i = 0; i < 2; ++i) {
+    for (int k = 0; k < 2; ++k) visit(link, theta_a[i], theta_b[k], turn_a[i], turn_b[k]);
   }
 }
 
@@ -100,10 +107,10 @@ void for_each_candidate(const SphericalLinkGeometry& geometry, const Vec3& v3, V
 CandidateList enumerate_candidates(const SphericalLinkGeometry& geometry, const Vec3& v3) {
   CandidateList candidates;
   for_each_candidate(geometry, v3,
-                     [&](const detail::LinkTerms& link, double theta_a, double theta_b,
+                     [&](const linkage::LinkTerms& link, double theta_a, double theta_b,
                          core::SinCos turn_a, core::SinCos turn_b) {
                        IkCandidate& candidate = candidates.slot();
-                       if (detail::solve_linkage(link, turn_a, turn_b, candidate.solution)) {
+                       if (linkage::solve_linkage(link, turn_a, turn_b, candidate.solution)) {
                          candidate.theta_a = theta_a;
                          candidate.theta_b = theta_b;
                          candidates.commit();
@@ -145,10 +152,10 @@ std::optional<JointPair> inverse_kinematics_from_direction(const SphericalLinkGe
   JointPair kept[CandidateList::kCapacity];
   std::size_t count = 0;
   for_each_candidate(geometry, u,
-                     [&](const detail::LinkTerms& link, double theta_a, double theta_b,
+                     [&](const linkage::LinkTerms& link, double theta_a, double theta_b,
                          core::SinCos turn_a, core::SinCos turn_b) {
                        Vec3 v_3;
-                       if (detail::coupler_joint(link, turn_a, turn_b, v_3) &&
+                       if (linkage::coupler_joint(link, turn_a, turn_b, v_3) &&
                            distance(v_3, u) < kCandidateTolerance) {
                          kept[count++] = JointPair{theta_a, theta_b};
                        }
