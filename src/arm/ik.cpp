@@ -154,8 +154,10 @@ std::optional<JointPair> inverse_kinematics_from_direction(const SphericalLinkGe
   for_each_candidate(geometry, u,
                      [&](const linkage::LinkTerms& link, double theta_a, double theta_b,
                          core::SinCos turn_a, core::SinCos turn_b) {
+                       Vec3 v_2;
+                       Vec3 v_4;
                        Vec3 v_3;
-                       if (linkage::coupler_joint(link, turn_a, turn_b, v_3) &&
+                       if (linkage::close_loop(link, turn_a, turn_b, v_2, v_4, v_3) &&
                            distance(v_3, u) < kCandidateTolerance) {
                          kept[count++] = JointPair{theta_a, theta_b};
                        }

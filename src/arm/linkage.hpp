@@ -119,16 +119,9 @@ inline bool close_loop(const LinkTerms& link, core::SinCos turn_a, core::SinCos 
   return true;
 }
 
-// Forward kinematics from the terms of the geometry and the turns of both joints, written into
-// `solution` in place; false, with `solution` partly written, when the loop does not close.
-inline bool solve_linkage(const LinkTerms& link, core::SinCos turn_a, core::SinCos turn_b,
-                          FkSolution& solution) {
-  Vec3 v_2;
-  Vec3 v_4;
-  Vec3 v_3;
-  if (!close_loop(link, turn_a, turn_b, v_2, v_4, v_3)) return false;
-
-  // The x axis points from v_3 towards the midpoint of the tips, tangent to the sphere.
+// The end-effector frame of a closed loop, whose columns are the x axis, the y axis and v_3:
+// the x axis points from v_3 towards the midpoint of the tips, tangent to the sphere.
+inline Mat3 end_effector_frame(const Vec3& v_2, const Vec3& v_4, const Vec3& v_3) {
   const Vec3 tip_sum{v_2.x + v_4.x, v_2.y + v_4.y, v_2.z + v_4.z};
   const Vec3 u = divided(tip_sum, norm(tip_sum));
   const Vec3 w = reject(u, v_3);
@@ -145,22 +138,16 @@ inline bool solve_linkage(const LinkTerms& link, core::SinCos turn_a, core::SinC
     x_axis = divided(across, norm(across));
   }
   const Vec3 y_axis = core::cross(v_3, x_axis);
-
-  solution.rotation = {
-      {{x_axis.x, y_axis.x, v_3.x}, {x_axis.y, y_axis.y, v_3.y}, {x_axis.z, y_axis.z, v_3.z}}};
-  solution.v_2 = v_2;
-  solution.v_3 = v_3;
-  solution.v_4 = v_4;
-  return true;
+  return {{{x_axis.x, y_axis.x, v_3.x}, {x_axis.y, y_axis.y, v_3.y}, {x_axis.z, y_axis.z, v_3.z}}};
 }
 
-// The coupler joint v_3 of that solution alone, without the frame; false when the loop does
-// not close.
-inline bool coupler_joint(const LinkTerms& link, core::SinCos turn_a, core::SinCos turn_b,
-                          Vec3& v_3) {
-  Vec3 v_2;
-  Vec3 v_4;
-  return close_loop(link, turn_a, turn_b, v_2, v_4, v_3);
+// Forward kinematics from the terms of the geometry and the turns of both joints, written into
+// `solution` in place; false, with `solution` partly written, when the loop does not close.
+inline bool solve_linkage(const LinkTerms& link, core::SinCos turn_a, core::SinCos turn_b,
+                          FkSolution& solution) {
+  if (!close_loop(link, turn_a, turn_b, solution.v_2, solution.v_4, solution.v_3)) return false;
+  solution.rotation = end_effector_frame(solution.v_2, solution.v_4, solution.v_3);
+  return true;
 }
 
 }  // namespace vornalt_torso_kinematics::arm::linkage
