@@ -60,6 +60,8 @@ void for_each_candidate(const SphericalLinkGeometry& geometry, const Vec3& v3, V
   const linkage::LinkTerms link = linkage::link_terms(geometry);
   const double m = link.mirror_sign;
   const double sin_a = link.arm.sin;
+  // The radius of the tip circles as intersect_small_circles takes it, from cos rather than
+  // from the sincos of `link`: the two need not agree to the last bit.
   const double cos_arm = std::cos(geometry.arm_arc);
   const Vec3 v_1{0.0, 0.0, 1.0};
   const Vec3 v_5{m, 0.0, 0.0};

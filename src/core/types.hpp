@@ -1,5 +1,6 @@
 // Plain value types shared by the arm and neck kinematics: vectors, matrices and joint pairs
-// in 64-bit floats, in the right-handed body frame.
+// in 64-bit floats, in the right-handed body frame; and the sine-cosine pair, dot and cross
+// products that both compute with.
 #pragma once
 
 #include <array>

@@ -17,7 +17,7 @@ struct JointTriple {
   double roll;
 };
 
-// The pitch is within reach of a half-right angle, where yaw and roll are not separable.
+// The pitch is within reach of a right angle (±π/2), where yaw and roll are not separable.
 struct GimbalLock {
   static constexpr const char* message = "Gimbal lock: pitch is too close to ±π/2.";
 };
