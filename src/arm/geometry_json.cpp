@@ -1,10 +1,10 @@
 // Decoder of the arm geometry record from JSON text, on top of the scanner: the record's
-// grammar in its object and array forms, an iterative skipper for the values of unknown keys,
-// and the messages. One forward pass over the bytes; every error stops decoding and carries a
-// fixed text plus the line and column of the offending point. Nothing is allocated on the
-// success path except the nesting record of a skipped value deeper than 64 levels; when that,
-// or a message (which may quote the text's strings), cannot be allocated, decoding stops
-// without a message.
+// grammar in its object and array forms, an iterative skipper for the values of unknown keys
+// and for values of the wrong type, and the messages. One forward pass over the bytes; every
+// error stops decoding and carries a fixed text plus the line and column of the offending
+// point. Nothing is allocated on the success path except the nesting record of a skipped
+// value deeper than 64 levels; when that, or a message (which may quote the text's strings),
+// cannot be allocated, decoding stops without a message.
 #include <vornalt_torso_kinematics/arm/geometry_json.hpp>
 
 #include <array>
@@ -92,14 +92,29 @@ std::string describe_number(const NumberToken& number) {
 }
 
 // Describes a literal for an "invalid type" message.
-std::string_view describe_literal(TokenKind kind) {
+std::string describe_literal(TokenKind kind) {
+  if (kind == TokenKind::literal_null) return std::string(literal_text(kind));
+  return "boolean `" + std::string(literal_text(kind)) + "`";
+}
+
+// Describes the already validated value whose first byte is at `begin`, for an "invalid
+// type" message; a number or string is read again from there.
+std::string describe_value(std::string_view text, std::size_t begin, TokenKind kind) {
   switch (kind) {
-    case TokenKind::literal_true:
-      return "boolean `true`";
-    case TokenKind::literal_false:
-      return "boolean `false`";
+    case TokenKind::begin_array:
+      return "sequence";
+    case TokenKind::begin_object:
+      return "map";
+    case TokenKind::string:
+      return "string " + quoted(decode_string_at(text, begin));
+    case TokenKind::number: {
+      Scanner again{text, Position{begin, 0, 0}};
+      NumberToken number;
+      scan_number(again, number);
+      return describe_number(number);
+    }
     default:
-      return "null";
+      return describe_literal(kind);
   }
 }
 
@@ -308,42 +323,11 @@ bool skip_value(Decoder& d) {
 // Reads the value that stands where `expected` was wanted and reports it as an invalid type
 // just after it; a value that is not even JSON gives its syntax error instead.
 bool fail_invalid_type(Decoder& d, std::string_view expected) {
-  std::string what;
   const std::size_t begin = d.scan.pos.bytes_read;
   const TokenKind kind = classify(peek(d.scan));
-  switch (kind) {
-    case TokenKind::begin_array:
-      if (!skip_value(d)) return false;
-      what = "sequence";
-      break;
-    case TokenKind::begin_object:
-      if (!skip_value(d)) return false;
-      what = "map";
-      break;
-    case TokenKind::string: {
-      Discard ignored;
-      if (!check(d, scan_string(d.scan, ignored))) return false;
-      what = "string " + quoted(decode_string_at(d.scan.text, begin));
-      break;
-    }
-    case TokenKind::literal_true:
-    case TokenKind::literal_false:
-    case TokenKind::literal_null:
-      if (!check(d, scan_literal(d.scan, kind))) return false;
-      what = describe_literal(kind);
-      break;
-    case TokenKind::number: {
-      NumberToken number;
-      if (!check(d, scan_number(d.scan, number))) return false;
-      what = describe_number(number);
-      break;
-    }
-    case TokenKind::end_of_text:
-      return fail(d, Fault::eof_value);
-    case TokenKind::unexpected:
-      return fail_at_next(d, Fault::expected_value);
-  }
-  return fail(d, "invalid type: " + what + ", expected " + std::string(expected));
+  if (!skip_value(d)) return false;
+  return fail(d, "invalid type: " + describe_value(d.scan.text, begin, kind) + ", expected " +
+                     std::string(expected));
 }
 
 // Reads an arc: any JSON number, as the nearest double.
