@@ -53,6 +53,16 @@ PyObject* arm_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return self;
 }
 
+// A new instance of exactly the arm class holding `geometry`; null with the internal fault
+// raised when the interpreter cannot create it.
+PyObject* arm_result(const arm::SphericalLinkGeometry& geometry) {
+  PyTypeObject* type = process.arm_type;
+  PyObject* self = type->tp_alloc(type, 0);
+  if (self == nullptr) return api_failure();
+  ArmObject_CAST(self)->geometry = geometry;
+  return self;
+}
+
 PyObject* default_left(PyObject* /* static */) {
   return arm_result(arm::kDefaultLeft);
 }
@@ -276,14 +286,6 @@ PyType_Spec arm_spec = {
 
 PyTypeObject* create_arm_type() {
   return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&arm_spec));
-}
-
-PyObject* arm_result(const arm::SphericalLinkGeometry& geometry) {
-  PyTypeObject* type = process.arm_type;
-  PyObject* self = type->tp_alloc(type, 0);
-  if (self == nullptr) return api_failure();
-  ArmObject_CAST(self)->geometry = geometry;
-  return self;
 }
 
 }  // namespace vornalt_torso_kinematics::bindings

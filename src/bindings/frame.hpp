@@ -14,7 +14,6 @@
 #include <span>
 #include <string_view>
 
-#include <vornalt_torso_kinematics/arm/geometry.hpp>
 #include <vornalt_torso_kinematics/bindings/owned.hpp>
 #include <vornalt_torso_kinematics/core/types.hpp>
 
@@ -248,8 +247,6 @@ PyObject* vector_result(const Vec3& value);
 PyObject* matrix_result(const Mat3& value);
 PyObject* pair_result(const JointPair& value);
 PyObject* triple_result(const std::array<double, 3>& value);
-// A new instance of exactly the arm class holding `geometry`.
-PyObject* arm_result(const arm::SphericalLinkGeometry& geometry);
 
 /* ---------------------------------------------------------------------------------------- */
 /* Entry points                                                                              */
