@@ -7,33 +7,45 @@
 namespace vornalt_torso_kinematics::arm {
 namespace {
 
-// Whether the loop closes, decided without the square root and the division of the
-// intersection, where that is safe: +1 when it clearly closes, -1 when it clearly does not, 0
-// when the intersection itself has to decide (near either limit, or with a not-a-number).
+// Whether the loop closes, decided from approximate sines and cosines where a wide margin
+// decides it: +1 when it closes, -1 when it does not, 0 when the maths library's values have to
+// decide (near the limit, with the tips nearly coinciding or antipodal, or with an angle or arc
+// that approximate_sin_cos does not take).
 //
-// The intersection tests s = sqrt(x) < 1e-12 and h = (1 - alpha^2) - beta^2 < 0, with
-// x = 1 - d^2 and beta = (alpha - alpha d) / s, each step rounded. Here x >= 1e-20, so s is
-// far above 1e-12; and rounded h has the sign of (1 - alpha^2) x - (alpha - alpha d)^2 (the
-// first two factors and the last difference as the intersection rounds them), since the
-// rounding of s, beta and beta^2 moves beta^2 by a few units in the last place, while the two
-// products differ here by more than 1e-9 of their sum. A square below 1e-200 is left to the
-// intersection, where beta^2 could lose digits to underflow.
-int clear_closure(const Vec3& v_2, const Vec3& v_4, double cos_coupler) {
-  constexpr double kFarFromCoincident = 1e-20;
-  constexpr double kMargin = 1e-9;
-  constexpr double kSmallestSquare = 1e-200;
-  double d = core::dot(v_2, v_4);
-  if (d < -1.0) d = -1.0;
-  if (d > 1.0) d = 1.0;
+// With d = v_2 . v_4 and alpha = cos(coupler_arc), the intersection of the circles about the
+// tips closes the loop exactly when h = (1 - alpha^2) - beta^2 >= 0, beta = alpha (1 - d) / s,
+// s^2 = x = 1 - d^2 (and s >= 1e-12); h = g / x with g = (1 - alpha^2) x - (alpha - alpha d)^2.
+// The approximations differ from the library's values by at most kApproximateTrigError plus
+// the library's error (a few 1e-16), which moves d by at most 1.4e-11 and, through the partial
+// derivatives of g (at most 6 and 10 in size), g by at most 1e-10 (its rounding included).
+// Where the approximate x is at least 1e-4, the library's s is far above 1e-12 and its d needs
+// no clamping; its beta and beta^2 then carry relative errors below 6e-12, so its rounded h has
+// the sign of g wherever |g| exceeds 1e-10 + 6e-12 beta^2 <= 9.9e-9 (a closing loop has beta^2
+// below 1; a large beta^2 makes h negative by far more than its error).
+int roughly_closes(const SphericalLinkGeometry& geometry, double theta_a, double theta_b) {
+  constexpr double kApart = 1e-4;
+  constexpr double kMargin = 1e-8;
+  linkage::LinkTerms link{geometry.mirror ? -1.0 : 1.0, {}, 0.0, 1.0};
+  core::SinCos turn_a;
+  core::SinCos turn_b;
+  core::SinCos coupler;
+  if (!linkage::approximate_sin_cos(geometry.arm_arc, link.arm) ||
+      !linkage::approximate_sin_cos(theta_a, turn_a) ||
+      !linkage::approximate_sin_cos(theta_b, turn_b) ||
+      !linkage::approximate_sin_cos(geometry.coupler_arc, coupler)) {
+    return 0;
+  }
+  Vec3 v_2;
+  Vec3 v_4;
+  linkage::place_tips(link, turn_a, turn_b, v_2, v_4);
+  const double d = core::dot(v_2, v_4);
   const double x = 1.0 - d * d;
-  if (!(x >= kFarFromCoincident)) return 0;
-  const double alpha = cos_coupler;
+  if (!(x >= kApart)) return 0;
+  const double alpha = coupler.cos;
   const double across = alpha - alpha * d;
-  const double rhs = (1.0 - alpha * alpha) * x;
-  const double lhs = across * across;
-  const double margin = kMargin * (rhs + lhs);
-  if (rhs - lhs > margin) return 1;
-  if (lhs - rhs > margin && lhs >= kSmallestSquare) return -1;
+  const double g = (1.0 - alpha * alpha) * x - across * across;
+  if (g > kMargin) return 1;
+  if (g < -kMargin) return -1;
   return 0;
 }
 
@@ -60,11 +72,11 @@ FkResult forward_kinematics(const SphericalLinkGeometry& geometry, double theta_
 }
 
 bool loop_closes(const SphericalLinkGeometry& geometry, double theta_a, double theta_b) {
+  if (const int rough = roughly_closes(geometry, theta_a, theta_b); rough != 0) return rough > 0;
   const linkage::LinkTerms link = linkage::link_terms(geometry);
   Vec3 v_2;
   Vec3 v_4;
   linkage::place_tips(link, linkage::joint_turn(theta_a), linkage::joint_turn(theta_b), v_2, v_4);
-  if (const int clear = clear_closure(v_2, v_4, link.cos_coupler); clear != 0) return clear > 0;
   linkage::CircleMeeting meeting;
   return linkage::circles_meet(v_2, v_4, link.cos_coupler, link.cos_coupler, meeting);
 }

@@ -5,6 +5,9 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
 
 #include <vornalt_torso_kinematics/arm/fk.hpp>
 #include <vornalt_torso_kinematics/arm/geometry.hpp>
@@ -17,6 +20,60 @@ namespace vornalt_torso_kinematics::arm::linkage {
 inline core::SinCos joint_turn(double theta) {
   if (theta == 0.0) return {0.0, 1.0};
   return core::sin_cos(theta);
+}
+
+// Angles up to this magnitude have approximate sines and cosines (approximate_sin_cos).
+inline constexpr double kApproximateAngleLimit = 1e4;
+// Each approximate sine and cosine lies within this of the exact value.
+inline constexpr double kApproximateTrigError = 1e-12;
+
+// Sine and cosine of `angle`, each within kApproximateTrigError of the exact values; false, with
+// `out` unchanged, for an angle beyond kApproximateAngleLimit in magnitude or not a number. For
+// deciding what a wide margin decides, without the maths library.
+//
+// The angle is reduced to r = angle - k pi/2, |r| <= pi/4 (1 + 1e-15), in two steps: pi/2 is
+// kHalfPiHigh (33 significant bits, so k kHalfPiHigh is exact for |k| <= 6367 and the
+// first difference is exact by Sterbenz's lemma) plus kHalfPiLow, leaving r within 1e-16 of
+// its exact value. The Taylor polynomials of sin r (to r^13) and cos r (to r^12) then err by at
+// most their first omitted terms, 2e-14 and 4e-13, and their evaluation by a few 1e-16.
+inline bool approximate_sin_cos(double angle, core::SinCos& out) {
+  constexpr double kTwoOverPi = 0.6366197723675814;
+  constexpr double kHalfPiHigh = 0x1.921fb544p+0;
+  constexpr double kHalfPiLow = 0x1.0b4611a626331p-34;
+  // Taylor coefficients, highest power first: 1/13!, -1/11!, ..., -1/3! and 1/12!, ..., -1/2!.
+  constexpr double kSinTerms[] = {1.0 / 6227020800, -1.0 / 39916800, 1.0 / 362880,
+                                  -1.0 / 5040,      1.0 / 120,       -1.0 / 6};
+  constexpr double kCosTerms[] = {1.0 / 479001600, -1.0 / 3628800, 1.0 / 40320,
+                                  -1.0 / 720,      1.0 / 24,       -0.5};
+  if (!(std::fabs(angle) <= kApproximateAngleLimit)) return false;
+  const double scaled = angle * kTwoOverPi;
+  const auto k = static_cast<std::int64_t>(scaled + (scaled < 0.0 ? -0.5 : 0.5));
+  const double turns = static_cast<double>(k);
+  const double r = (angle - turns * kHalfPiHigh) - turns * kHalfPiLow;
+  const double r2 = r * r;
+  double sin_tail = kSinTerms[0];
+  double cos_tail = kCosTerms[0];
+  for (std::size_t i = 1; i < std::size(kSinTerms); ++i) {
+    sin_tail = sin_tail * r2 + kSinTerms[i];
+    cos_tail = cos_tail * r2 + kCosTerms[i];
+  }
+  const double sin_r = r + r * r2 * sin_tail;
+  const double cos_r = 1.0 + r2 * cos_tail;
+  switch (k & 3) {
+    case 0:
+      out = {sin_r, cos_r};
+      break;
+    case 1:
+      out = {cos_r, -sin_r};
+      break;
+    case 2:
+      out = {-sin_r, -cos_r};
+      break;
+    default:
+      out = {-cos_r, sin_r};
+      break;
+  }
+  return true;
 }
 
 // What forward kinematics takes from the geometry.

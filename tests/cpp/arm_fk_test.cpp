@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <variant>
 
 #include <vornalt_torso_kinematics/arm/fk.hpp>
+#include <vornalt_torso_kinematics/arm/linkage.hpp>
 
 using namespace vornalt_torso_kinematics;  // NOLINT: the library's names, unqualified
 
@@ -270,6 +272,36 @@ TEST_P(FkInvariants, HoldOverRandomJointPairs) {
     expect_vec_near(f.v_3, {-s->v_3.x, s->v_3.y, s->v_3.z}, 1e-9);
   }
   EXPECT_GT(closed, 400) << "too few joint pairs closed the loop to test anything";
+}
+
+// The closure test decides clear cases from these approximations; its margins hold only while
+// they keep their stated bound: over the whole range, near the quarter turns where the reduction
+// changes quadrant, and at its limits.
+TEST(ApproximateSinCos, StaysWithinItsBoundOfTheLibrary) {
+  std::mt19937_64 rng(7);
+  const double limit = arm::linkage::kApproximateAngleLimit;
+  std::uniform_real_distribution<double> anywhere(-limit, limit);
+  std::uniform_real_distribution<double> small(-4.0, 4.0);
+  std::uniform_real_distribution<double> offset(-1e-9, 1e-9);
+  for (int i = 0; i < 300000; ++i) {
+    double angle = i % 3 == 0 ? anywhere(rng) : small(rng);
+    if (i % 3 == 2) {
+      angle = std::round(angle * 4 / std::numbers::pi) * std::numbers::pi / 4 + offset(rng);
+    }
+    if (i < 2) angle = i == 0 ? limit : -limit;
+    core::SinCos approximate;
+    ASSERT_TRUE(arm::linkage::approximate_sin_cos(angle, approximate)) << angle;
+    EXPECT_NEAR(approximate.sin, std::sin(angle), arm::linkage::kApproximateTrigError) << angle;
+    EXPECT_NEAR(approximate.cos, std::cos(angle), arm::linkage::kApproximateTrigError) << angle;
+    if (HasFailure()) break;
+  }
+  core::SinCos untouched{2.0, 3.0};
+  for (const double angle : {std::nextafter(limit, 2 * limit), -2 * limit, std::nan(""),
+                             std::numeric_limits<double>::infinity()}) {
+    EXPECT_FALSE(arm::linkage::approximate_sin_cos(angle, untouched)) << angle;
+  }
+  EXPECT_EQ(untouched.sin, 2.0);
+  EXPECT_EQ(untouched.cos, 3.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fk, FkInvariants,
