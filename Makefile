@@ -149,6 +149,14 @@ sanitize: $(VENV)/.ready
 # (glibc 2.17 and newer), both in dist/. wheel-test installs that wheel, not the checkout, into
 # a new virtual environment and runs the pytest suite against it from build/wheel-test, where
 # nothing in the checkout can shadow the installed module (nor in the tests' subprocesses).
+#
+# Why 2.17: the newest glibc symbols the module needs are memcpy@GLIBC_2.14 and, from the C++
+# runtime linked in, aligned_alloc@GLIBC_2.16, and 2.17 is the oldest manylinux tag above them.
+# The older tags (manylinux1, glibc 2.5; manylinux2010, glibc 2.12) would need those two calls
+# diverted to older symbols, and would reach almost no one: their build images were retired
+# before Python 3.13 was released, and the prebuilt Python 3.13 interpreters (the manylinux
+# images, conda-forge, python-build-standalone) need glibc 2.17 or newer themselves.
+# A symbol newer than 2.17 makes `auditwheel repair` fail here rather than ship a narrower wheel.
 
 WHEEL_PLATFORM := manylinux_2_17_x86_64
 WHEEL_VENV := build/wheel-test/venv
