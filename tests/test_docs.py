@@ -160,6 +160,31 @@ def test_readme_cpp_example_is_taken_from_the_example_program() -> None:
                 assert line in program, f"README C++ line not in examples/cpp/main.cpp: {line}"
 
 
+def test_every_mention_of_the_version_is_the_one_in_pyproject() -> None:
+    # The installed metadata (absent where make sanitize installs the module alone), the
+    # changelog's newest entry, the file names in the README and the version that the README
+    # and examples/cpp ask of the CMake package follow pyproject.
+    import importlib.metadata
+    import tomllib
+
+    import vornalt_torso_kinematics as vtk
+
+    version = tomllib.loads((ROOT / "pyproject.toml").read_text("utf-8"))["project"]["version"]
+    major_minor = ".".join(version.split(".")[:2])
+    site = str(Path(vtk.__file__).parent)
+    installed = [dist.version for dist in importlib.metadata.distributions(path=[site])
+                 if dist.name == "vornalt-torso-kinematics"]
+    assert installed in ([], [version])
+    changelog = (ROOT / "CHANGELOG.md").read_text("utf-8")
+    assert re.findall(r"^## (\S+)$", changelog, re.MULTILINE)[0] == version
+    readme = README.read_text("utf-8")
+    example = (ROOT / "examples" / "cpp" / "CMakeLists.txt").read_text("utf-8")
+    files = re.findall(r"vornalt_torso_kinematics-([0-9.]+)(?:-cp|\.tar)", readme)
+    requested = re.findall(r"find_package\(vornalt_torso_kinematics ([0-9.]+)", readme + example)
+    assert len(files) >= 2 and set(files) == {version}
+    assert len(requested) >= 3 and set(requested) == {major_minor}
+
+
 def test_readme_shows_every_picture() -> None:
     text = README.read_text(encoding="utf-8")
     pictures = sorted(path.name for path in (ROOT / "docs" / "images").glob("*.png"))
