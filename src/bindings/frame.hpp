@@ -90,14 +90,24 @@ PyObject* guarded(Body&& body) noexcept {
 /* ---------------------------------------------------------------------------------------- */
 /* Argument binding                                                                          */
 
+// The most parameters an entry point has: the size of the argument slots.
+inline constexpr std::size_t kMaxParameters = 3;
+
 // One entry point's parameters, all of which may be passed by position or by keyword.
 struct Signature {
+  // Made at compile time only, so that a parameter list longer than the slots cannot build.
+  consteval Signature(const char* qualified_name, std::span<const char* const> names,
+                      std::size_t required)
+      : qualified_name(qualified_name), names(names), required(required) {
+    if (names.size() > kMaxParameters || required > names.size()) {
+      throw "a parameter list must fit the argument slots";
+    }
+  }
+
   const char* qualified_name;  // as messages name the function: "VornaltArmKinematics.fk()"
   std::span<const char* const> names;
   std::size_t required;  // the leading parameters without a default
 };
-
-inline constexpr std::size_t kMaxParameters = 3;
 
 // One argument per parameter; null where the caller gave none. The arguments of a vector call
 // or of an argument tuple belong to the caller, who keeps them until the call returns. The
