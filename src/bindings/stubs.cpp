@@ -5,6 +5,8 @@
 
 #include <array>
 #include <initializer_list>
+#include <new>
+#include <string>
 #include <tuple>
 
 #include <vornalt_torso_kinematics/arm/geometry.hpp>
@@ -75,7 +77,12 @@ std::string python_default(PyObject* (*make)()) {
   ensure_interpreter();
   const PyGILState_STATE gil = PyGILState_Ensure();
   PyObject* pending = PyErr_GetRaisedException();
-  std::string text = builtin_repr(make);
+  std::string text;
+  try {
+    text = builtin_repr(make);
+  } catch (const std::bad_alloc&) {
+    text = "...";  // short enough to need no allocation; the lock is released below
+  }
   PyErr_Clear();  // whatever failed only makes the text "..."
   PyErr_SetRaisedException(pending);
   PyGILState_Release(gil);
