@@ -31,25 +31,31 @@ inline constexpr double kApproximateTrigError = 1e-12;
 // `out` unchanged, for an angle beyond kApproximateAngleLimit in magnitude or not a number. For
 // deciding what a wide margin decides, without the maths library.
 //
-// The angle is reduced to r = angle - k pi/2, |r| <= pi/4 (1 + 1e-15), in two steps: pi/2 is
-// kHalfPiHigh (33 significant bits, so k kHalfPiHigh is exact for |k| <= 6367 and the
-// first difference is exact by Sterbenz's lemma) plus kHalfPiLow, leaving r within 1e-16 of
-// its exact value. The Taylor polynomials of sin r (to r^13) and cos r (to r^12) then err by at
-// most their first omitted terms, 2e-14 and 4e-13, and their evaluation by a few 1e-16.
+// An angle within pi/4 of zero is its own reduced angle r; a larger one gives r = angle - k pi/2,
+// |r| <= pi/4 (1 + 1e-15), in two steps: pi/2 is kHalfPiHigh (33 significant bits, so
+// k kHalfPiHigh is exact for |k| <= 6367, and the first difference is exact by Sterbenz's lemma)
+// plus kHalfPiLow, which leaves r within 1e-16 of its exact value. The Taylor polynomials of
+// sin r (to r^13) and cos r (to r^12) then err by at most their first omitted terms, 2e-14 and
+// 4e-13, and their evaluation by a few 1e-16.
 inline bool approximate_sin_cos(double angle, core::SinCos& out) {
   constexpr double kTwoOverPi = 0.6366197723675814;
   constexpr double kHalfPiHigh = 0x1.921fb544p+0;
   constexpr double kHalfPiLow = 0x1.0b4611a626331p-34;
+  constexpr double kQuarterPi = 0.78539816339744828;
   // Taylor coefficients, highest power first: 1/13!, -1/11!, ..., -1/3! and 1/12!, ..., -1/2!.
   constexpr double kSinTerms[] = {1.0 / 6227020800, -1.0 / 39916800, 1.0 / 362880,
                                   -1.0 / 5040,      1.0 / 120,       -1.0 / 6};
   constexpr double kCosTerms[] = {1.0 / 479001600, -1.0 / 3628800, 1.0 / 40320,
                                   -1.0 / 720,      1.0 / 24,       -0.5};
   if (!(std::fabs(angle) <= kApproximateAngleLimit)) return false;
-  const double scaled = angle * kTwoOverPi;
-  const auto k = static_cast<std::int64_t>(scaled + (scaled < 0.0 ? -0.5 : 0.5));
-  const double turns = static_cast<double>(k);
-  const double r = (angle - turns * kHalfPiHigh) - turns * kHalfPiLow;
+  std::int64_t k = 0;
+  double r = angle;
+  if (!(std::fabs(angle) <= kQuarterPi)) {
+    const double scaled = angle * kTwoOverPi;
+    k = static_cast<std::int64_t>(scaled + (scaled < 0.0 ? -0.5 : 0.5));
+    const double turns = static_cast<double>(k);
+    r = (angle - turns * kHalfPiHigh) - turns * kHalfPiLow;
+  }
   const double r2 = r * r;
   double sin_tail = kSinTerms[0];
   double cos_tail = kCosTerms[0];
