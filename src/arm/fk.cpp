@@ -12,16 +12,17 @@ namespace {
 // decide (near the limit, with the tips nearly coinciding or antipodal, or with an angle or arc
 // that approximate_sin_cos does not take).
 //
-// With d = v_2 . v_4 and alpha = cos(coupler_arc), the intersection of the circles about the
-// tips closes the loop exactly when h = (1 - alpha^2) - beta^2 >= 0, beta = alpha (1 - d) / s,
-// s^2 = x = 1 - d^2 (and s >= 1e-12); h = g / x with g = (1 - alpha^2) x - (alpha - alpha d)^2.
-// The approximations differ from the library's values by at most kApproximateTrigError plus
-// the library's error (a few 1e-16), which moves d by at most 1.4e-11 and, through the partial
-// derivatives of g (at most 6 and 10 in size), g by at most 1e-10 (its rounding included).
-// Where the approximate x is at least 1e-4, the library's s is far above 1e-12 and its d needs
-// no clamping; its beta and beta^2 then carry relative errors below 6e-12, so its rounded h has
-// the sign of g wherever |g| exceeds 1e-10 + 6e-12 beta^2 <= 9.9e-9 (a closing loop has beta^2
-// below 1; a large beta^2 makes h negative by far more than its error).
+// With d = v_2 . v_4 and alpha = cos(coupler_arc), the loop closes exactly when the intersection
+// about the tips finds s = sqrt(x) >= 1e-12, x = 1 - d^2, and h = (1 - alpha^2) - beta^2 >= 0,
+// beta = alpha (1 - d) / s: h = g / x with g = (1 - alpha^2) x - (alpha - alpha d)^2. The
+// approximations lie within kApproximateTrigError of the exact values and the library's within
+// a few 1e-16, so d moves by at most 1.4e-11 between the two, and g (whose partial derivatives
+// are at most 6 and 10 in size), its rounding included, by at most 1e-10. Where the approximate
+// x is at least 1e-4 and |g| above 1e-8, the library's x is above 9.9e-5 (s far above 1e-12, d
+// needing no clamping), its g has the same sign and a size above 9.9e-9, and its beta and
+// beta^2 carry relative errors below 6e-12: a closing loop has beta^2 below 1, so its h errs by
+// less than 1e-11, and an open one with a large beta^2 has h negative by far more than its
+// error. The library's rounded h then has the sign of g.
 int roughly_closes(const SphericalLinkGeometry& geometry, double theta_a, double theta_b) {
   constexpr double kApart = 1e-4;
   constexpr double kMargin = 1e-8;
