@@ -32,6 +32,10 @@ PyTypeObject* create_arm_type();
 PyTypeObject* create_neck_type();
 
 // Frees an instance of either class and releases its reference to its heap type.
-void dealloc_instance(PyObject* self);
+inline void dealloc_instance(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
 
 }  // namespace vornalt_torso_kinematics::bindings

@@ -81,13 +81,6 @@ PyObject* init_module() {
 }
 
 }  // namespace
-
-void dealloc_instance(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  type->tp_free(self);
-  Py_DECREF(type);
-}
-
 }  // namespace vornalt_torso_kinematics::bindings
 
 PyMODINIT_FUNC PyInit_vornalt_torso_kinematics(void) {
