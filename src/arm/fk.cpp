@@ -26,11 +26,11 @@ namespace {
 int roughly_closes(const SphericalLinkGeometry& geometry, double theta_a, double theta_b) {
   constexpr double kApart = 1e-4;
   constexpr double kMargin = 1e-8;
-  linkage::LinkTerms link{geometry.mirror ? -1.0 : 1.0, {}, 0.0, 1.0};
+  core::SinCos arm;
   core::SinCos turn_a;
   core::SinCos turn_b;
   core::SinCos coupler;
-  if (!linkage::approximate_sin_cos(geometry.arm_arc, link.arm) ||
+  if (!linkage::approximate_sin_cos(geometry.arm_arc, arm) ||
       !linkage::approximate_sin_cos(theta_a, turn_a) ||
       !linkage::approximate_sin_cos(theta_b, turn_b) ||
       !linkage::approximate_sin_cos(geometry.coupler_arc, coupler)) {
@@ -38,7 +38,7 @@ int roughly_closes(const SphericalLinkGeometry& geometry, double theta_a, double
   }
   Vec3 v_2;
   Vec3 v_4;
-  linkage::place_tips(link, turn_a, turn_b, v_2, v_4);
+  linkage::place_tips(linkage::mirror_sign(geometry), arm, turn_a, turn_b, v_2, v_4);
   const double d = core::dot(v_2, v_4);
   const double x = 1.0 - d * d;
   if (!(x >= kApart)) return 0;
@@ -77,7 +77,8 @@ bool loop_closes(const SphericalLinkGeometry& geometry, double theta_a, double t
   const linkage::LinkTerms link = linkage::link_terms(geometry);
   Vec3 v_2;
   Vec3 v_4;
-  linkage::place_tips(link, linkage::joint_turn(theta_a), linkage::joint_turn(theta_b), v_2, v_4);
+  linkage::place_tips(link.mirror_sign, link.arm, linkage::joint_turn(theta_a),
+                      linkage::joint_turn(theta_b), v_2, v_4);
   linkage::CircleMeeting meeting;
   return linkage::circles_meet(v_2, v_4, link.cos_coupler, link.cos_coupler, meeting);
 }

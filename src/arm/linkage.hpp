@@ -90,9 +90,14 @@ struct LinkTerms {
   double branch_sign;  // -1 for the negative branch, else +1
 };
 
+// m: -1 for the mirrored arm, else +1.
+inline double mirror_sign(const SphericalLinkGeometry& geometry) {
+  return geometry.mirror ? -1.0 : 1.0;
+}
+
 inline LinkTerms link_terms(const SphericalLinkGeometry& geometry) {
-  return {geometry.mirror ? -1.0 : 1.0, core::sin_cos(geometry.arm_arc),
-          std::cos(geometry.coupler_arc), geometry.branch == Branch::negative ? -1.0 : 1.0};
+  return {mirror_sign(geometry), core::sin_cos(geometry.arm_arc), std::cos(geometry.coupler_arc),
+          geometry.branch == Branch::negative ? -1.0 : 1.0};
 }
 
 // The part of the intersection of two small circles that decides whether they meet.
@@ -163,10 +168,9 @@ inline Vec3 reject(const Vec3& v, const Vec3& n) {
 
 // Tip A: (m sin a, 0, cos a) turned by theta_a about v_1 = +z. Tip B: (m cos a, 0, sin a)
 // turned by theta_b about v_5 = (m, 0, 0).
-inline void place_tips(const LinkTerms& link, core::SinCos turn_a, core::SinCos turn_b, Vec3& v_2,
-                       Vec3& v_4) {
-  const double m = link.mirror_sign;
-  const auto [sin_a, cos_a] = link.arm;
+inline void place_tips(double m, core::SinCos arm, core::SinCos turn_a, core::SinCos turn_b,
+                       Vec3& v_2, Vec3& v_4) {
+  const auto [sin_a, cos_a] = arm;
   v_2 = {m * sin_a * turn_a.cos, m * sin_a * turn_a.sin, cos_a};
   v_4 = {m * cos_a, -m * sin_a * turn_b.sin, sin_a * turn_b.cos};
 }
@@ -175,7 +179,7 @@ inline void place_tips(const LinkTerms& link, core::SinCos turn_a, core::SinCos 
 // does not close.
 inline bool close_loop(const LinkTerms& link, core::SinCos turn_a, core::SinCos turn_b, Vec3& v_2,
                        Vec3& v_4, Vec3& v_3) {
-  place_tips(link, turn_a, turn_b, v_2, v_4);
+  place_tips(link.mirror_sign, link.arm, turn_a, turn_b, v_2, v_4);
   CircleMeeting meeting;
   if (!circles_meet(v_2, v_4, link.cos_coupler, link.cos_coupler, meeting)) return false;
   meeting_point(meeting_points(v_2, v_4, meeting), link.branch_sign, v_3);
